@@ -1,0 +1,10 @@
+#!/bin/sh
+# Installs what is needed, builds the dev preset (ASan + UBSan) and runs every test.
+set -eu
+cd "$(dirname "$0")/.."
+./tools/install-deps.sh
+./tools/check-format.sh
+cmake --preset dev
+cmake --build --preset dev
+# Real windows run under Xvfb; the gui tests pick the xcb platform when DISPLAY is set.
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset dev "$@"
