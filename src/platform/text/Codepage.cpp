@@ -93,9 +93,13 @@ std::string Convert(std::string_view bytes, const char* from, const char* to) {
     return Run(bytes, from, to, "", Source::DoubleByte);
 }
 
-std::string GbkToUtf8(std::string_view gbk) { return Run(gbk, "CP936", "UTF-8", "", Source::DoubleByte); }
+std::string GbkToUtf8(std::string_view gbk) {
+    return Run(gbk, "CP936", "UTF-8", "", Source::DoubleByte);
+}
 
-std::string Utf8ToGbk(std::string_view utf8) { return Run(utf8, "UTF-8", "CP936", "?", Source::Utf8); }
+std::string Utf8ToGbk(std::string_view utf8) {
+    return Run(utf8, "UTF-8", "CP936", "?", Source::Utf8);
+}
 
 std::u16string GbkToUtf16(std::string_view gbk) {
     const std::string bytes = Run(gbk, "CP936", "UTF-16LE", "", Source::DoubleByte);
@@ -109,6 +113,8 @@ std::string Utf16ToGbk(std::u16string_view utf16) {
     return Run(bytes, "UTF-16LE", "CP936", "?", Source::Utf16);
 }
 
-std::string Big5ToGbk(std::string_view big5) { return Run(big5, "CP950", "CP936", "?", Source::DoubleByte); }
+std::string Big5ToGbk(std::string_view big5) {
+    return Run(big5, "CP950", "CP936", "?", Source::DoubleByte);
+}
 
 } // namespace vm::text

@@ -3,7 +3,9 @@
 namespace vm::text {
 namespace {
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool MatchesAt(std::string_view text, std::size_t at, std::string_view needle, bool caseSensitive) {
     if (text.size() - at < needle.size())
@@ -119,7 +121,9 @@ std::string TrimEnd(std::string_view text) {
     return std::string(text.substr(0, keep));
 }
 
-std::string Trim(std::string_view text) { return TrimEnd(TrimStart(text)); }
+std::string Trim(std::string_view text) {
+    return TrimEnd(TrimStart(text));
+}
 
 std::string ToHalfWidth(std::string_view text) {
     std::string out;

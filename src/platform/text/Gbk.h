@@ -8,7 +8,9 @@
 
 namespace vm::text {
 
-constexpr bool IsLeadByte(unsigned char byte) { return byte >= 0x80; }
+constexpr bool IsLeadByte(unsigned char byte) {
+    return byte >= 0x80;
+}
 
 // Length in bytes of the character that starts at `index` (1 or 2; 1 for a truncated pair).
 std::size_t CharLengthAt(std::string_view text, std::size_t index);

@@ -7,7 +7,9 @@ namespace {
 
 const std::string kChineseGbk = "\xD6\xD0\xCE\xC4";
 
-std::string U8(std::u8string_view s) { return std::string(s.begin(), s.end()); }
+std::string U8(std::u8string_view s) {
+    return std::string(s.begin(), s.end());
+}
 
 TEST(Codepage, RoundTripsBetweenGbkUtf8AndUtf16) {
     EXPECT_EQ(GbkToUtf8(kChineseGbk), U8(u8"中文"));
@@ -19,11 +21,17 @@ TEST(Codepage, RoundTripsBetweenGbkUtf8AndUtf16) {
 }
 
 TEST(Codepage, UnmappableAndInvalidInput) {
-    // An emoji (written as bytes: GCC refuses it in a literal under a GBK exec charset) has no GBK form and becomes "?" like the Windows converter's default char.
-    EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80" "b"), "a?b");
-    EXPECT_EQ(Utf16ToGbk(std::u16string{u'x', 0xD83D, 0xDE00}), "x??"); // each surrogate half is one unmappable unit
+    // An emoji (written as bytes: GCC refuses it in a literal under a GBK exec charset) has no GBK
+    // form and becomes "?" like the Windows converter's default char.
+    EXPECT_EQ(Utf8ToGbk("a\xF0\x9F\x98\x80"
+                        "b"),
+              "a?b");
+    EXPECT_EQ(Utf16ToGbk(std::u16string{u'x', 0xD83D, 0xDE00}),
+              "x??"); // each surrogate half is one unmappable unit
     // Invalid UTF-8 bytes are replaced without losing the rest.
-    EXPECT_EQ(Utf8ToGbk("a\xFF" "b"), "a?b");
+    EXPECT_EQ(Utf8ToGbk("a\xFF"
+                        "b"),
+              "a?b");
     // A truncated GBK pair at the end is dropped.
     EXPECT_EQ(GbkToUtf8("ab\xD6"), "ab");
     EXPECT_EQ(Convert("x", "NO-SUCH-CODEPAGE", "UTF-8"), "");
