@@ -1,0 +1,1 @@
+list(APPEND VM_SYS_DEPS vm_platform_text)
