@@ -150,6 +150,13 @@ std::string ToHalfWidth(std::string_view text) {
     return out;
 }
 
+bool EndsWithChar(std::string_view text, char c) {
+    std::size_t last = std::string_view::npos;
+    for (std::size_t at = 0; at < text.size(); at += CharLengthAt(text, at))
+        last = at;
+    return last != std::string_view::npos && last + 1 == text.size() && text[last] == c;
+}
+
 std::string ToLowerAscii(std::string_view text) {
     std::string out(text);
     for (std::size_t at = 0; at < out.size(); at += CharLengthAt(out, at))

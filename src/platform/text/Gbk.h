@@ -41,6 +41,9 @@ std::string TrimEnd(std::string_view text);
 // counterparts; every other character is kept.
 std::string ToHalfWidth(std::string_view text);
 
+// True when the last character (not a trail byte) is the single-byte `c`, e.g. a path's "\".
+bool EndsWithChar(std::string_view text, char c);
+
 // ASCII case folding that leaves two-byte characters untouched.
 std::string ToLowerAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);

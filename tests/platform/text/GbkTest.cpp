@@ -74,6 +74,9 @@ TEST(GbkCharacters, CountAndHalfWidth) {
     EXPECT_EQ(ToHalfWidth("\xA3\xC1\xA3\xE2\xA3\xB1" + kFullBlank + kChinese), "Ab1 " + kChinese);
     EXPECT_EQ(ToLowerAscii("ABC\x81\x41"), "abc\x81\x41");
     EXPECT_TRUE(EqualsNoCase("Up.EXE", "up.exe"));
+    EXPECT_TRUE(EndsWithChar("Z:\\a\\", '\\'));
+    EXPECT_FALSE(EndsWithChar("Z:\\a" + kTrailBackslash, '\\'));
+    EXPECT_FALSE(EndsWithChar("", '\\'));
     EXPECT_FALSE(EqualsNoCase("up.ex", "up.exe"));
     EXPECT_EQ(ReplaceAll("a b  c", " ", "\\[k]"), "a\\[k]b\\[k]\\[k]c");
 }
