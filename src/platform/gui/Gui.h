@@ -107,6 +107,7 @@ public:
     EventArgs fire(Event event, EventArgs args = {});
 
 private:
+    friend class Application;
     friend class Window;
     friend class ControlPeer;
 
@@ -212,6 +213,7 @@ public:
 private:
     friend class Application;
     friend class Control;
+    friend class ControlPeer;
     friend class WindowPeer;
 
     Window(const WindowSpec& spec, Window* parent, bool modal);

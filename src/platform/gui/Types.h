@@ -40,7 +40,7 @@ enum class CursorShape { Default, Hand };
 
 // A font as the window descriptions give it: height < 0 is the character height in pixels.
 struct Font {
-    std::string face;
+    std::string face{};
     int height = -12;
     int weight = 400;
     int charset = 134; // GB2312; informational on Linux
@@ -48,16 +48,16 @@ struct Font {
 
 // One row of a window's control table.
 struct ControlSpec {
-    std::string name;
+    std::string name{};
     ControlKind kind = ControlKind::Label;
-    std::string container; // design name of a shape box or group box; "" = the window
-    Rect geometry;         // relative to the container's client area
-    std::string text;
-    std::optional<Colour> textColour;
-    std::optional<Colour> backColour;
-    std::optional<Font> font;
+    std::string container{}; // design name of a shape box or group box; "" = the window
+    Rect geometry{};         // relative to the container's client area
+    std::string text{};
+    std::optional<Colour> textColour{};
+    std::optional<Colour> backColour{};
+    std::optional<Font> font{};
     CursorShape cursor = CursorShape::Default;
-    std::vector<Bytes> pictures;
+    std::vector<Bytes> pictures{};
     bool visible = true;
     bool enabled = true;
 };
@@ -69,13 +69,13 @@ enum class Border {
 };
 
 struct WindowSpec {
-    std::string className;
-    std::string title;
-    Rect geometry; // position and size of the client area on the screen
+    std::string className{};
+    std::string title{};
+    Rect geometry{}; // position and size of the client area on the screen
     Border border = Border::Normal;
-    Bytes background; // picture covering the client area; empty = plain
-    Rect dragArea;    // border-less windows are dragged by this client area (empty = not at all)
-    std::vector<ControlSpec> controls;
+    Bytes background{}; // picture covering the client area; empty = plain
+    Rect dragArea{};    // border-less windows are dragged by this client area (empty = not at all)
+    std::vector<ControlSpec> controls{};
     bool visible = true; // shown once the Created handlers have run
 };
 
@@ -97,7 +97,7 @@ enum class Event {
 struct EventArgs {
     int key = 0;
     int cause = 0;
-    std::string address;
+    std::string address{};
     bool cancel = false;
     bool swallow = false;
 };
@@ -105,9 +105,9 @@ struct EventArgs {
 using Handler = std::function<void(EventArgs&)>;
 
 struct Binding {
-    std::string control; // "" = the window itself
+    std::string control{}; // "" = the window itself
     Event event = Event::Created;
-    Handler handler;
+    Handler handler{};
 };
 
 // Message numbers the default procedure understands.
