@@ -1,0 +1,188 @@
+#include "platform/automation/Object.h"
+#include "platform/automation/Com.h"
+#include "platform/text/Codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace vm::automation {
+namespace {
+
+// A small native class exercising every kind of member.
+class Sample : public NativeDispatch<Sample> {
+public:
+    static const MemberTable<Sample>& Members() {
+        static const MemberTable<Sample> table = {
+            {"Name", kPropertyGet | kPropertyPut, 0, &Sample::Name},
+            {"Count", kPropertyGet, 0, &Sample::Count},
+            {"Add", kMethod, 2, &Sample::Add},
+            {"Fail", kMethod, 0, &Sample::Fail},
+            {"Twice", kMethod, 2, &Sample::Twice},
+            {"Target", kPropertyPutRef, 0, &Sample::Target},
+            {"Child", kPropertyGet, 0, &Sample::Child},
+            {"Item", kPropertyGet, 1, &Sample::Item},
+        };
+        return table;
+    }
+
+    HResult Name(Invocation& call) {
+        if (call.IsPut()) {
+            name_ = call.Value().Text();
+            return kOk;
+        }
+        return call.Return(Variant(name_));
+    }
+    HResult Count(Invocation& call) { return call.Return(Variant(std::int32_t{++count_})); }
+    HResult Add(Invocation& call) {
+        double a = 0, b = 0;
+        if (!call.Arg(0).ToDouble(a))
+            return kDispTypeMismatch;
+        // An omitted second argument counts as 1.
+        if (call.Has(1) && !call.Arg(1).ToDouble(b))
+            return kDispTypeMismatch;
+        return call.Return(Variant(a + (call.Has(1) ? b : 1)));
+    }
+    HResult Fail(Invocation& call) { return call.Throw("broken"); }
+    HResult Twice(Invocation& call) {
+        std::int32_t n = 0;
+        if (!call.Arg(0).ToInt32(n))
+            return kDispParamNotOptional;
+        call.SetOut(1, Variant(std::int32_t{n * 2}));
+        return kOk;
+    }
+    HResult Target(Invocation& call) {
+        target_ = call.Value().Dispatcher();
+        return kOk;
+    }
+    HResult Child(Invocation& call) {
+        return call.Return(Variant(target_ ? target_ : shared_from_this()));
+    }
+    HResult Item(Invocation& call) {
+        return call.Arg(0).Type() == VT_BSTR ? call.Return(Variant("by name"))
+                                             : call.Return(Variant("by index"));
+    }
+
+private:
+    std::string name_;
+    int count_ = 0;
+    std::shared_ptr<Dispatch> target_;
+};
+
+class Opaque : public Sample {
+public:
+    bool HasTypeInfo() const override { return false; }
+};
+
+TEST(LateBound, KindsAndFallbacks) {
+    const Object o(std::make_shared<Sample>());
+    EXPECT_TRUE(o.Put("name", Variant("abc")));
+    EXPECT_EQ(o.GetText("NAME"), "abc");
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_EQ(LastCallErrorText(), "");
+    // A method call on a property falls back to its get.
+    EXPECT_EQ(o.Call("Count").IntValue(), 1);
+    // A property read of a method falls back to the method.
+    EXPECT_DOUBLE_EQ(o.GetNumber("add", {Variant(2.0), Variant(3.0)}), 5.0);
+    EXPECT_DOUBLE_EQ(o.CallNumber("Add", {Variant(2.0), Variant::Missing()}), 3.0);
+    // A write to a put-by-reference-only member falls back to it.
+    const Object other(std::make_shared<Sample>());
+    EXPECT_TRUE(o.Put("Target", Variant(other)));
+    EXPECT_TRUE(o.GetObject("Child") == other);
+    // Arguments that are texts and numbers reach the member as such.
+    EXPECT_EQ(o.GetText("Item", {Variant("x")}), "by name");
+    EXPECT_EQ(o.GetText("Item", {Variant(std::int32_t{0})}), "by index");
+}
+
+TEST(LateBound, ByReferenceArgument) {
+    const Object o(std::make_shared<Sample>());
+    Variant out(std::int32_t{-1});
+    o.Call("Twice", {Variant(std::int32_t{21}), Variant::Ref(out)});
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_EQ(out.IntValue(), 42);
+    // A by-value argument is not written.
+    Variant untouched(std::int32_t{-1});
+    o.Call("Twice", {Variant(std::int32_t{21}), untouched});
+    EXPECT_EQ(untouched.IntValue(), -1);
+}
+
+struct ErrorCase {
+    const char* what;
+    int code;
+};
+
+TEST(LateBound, ErrorCodesAndTexts) {
+    const Object o(std::make_shared<Sample>());
+    const Object none;
+    const Object opaque(std::make_shared<Opaque>());
+    std::vector<std::pair<ErrorCase, std::function<void()>>> cases = {
+        {{"no object", kNoObject}, [&] { none.Get("Name"); }},
+        {{"no type info", kNoTypeInfo}, [&] { opaque.Get("Name"); }},
+        {{"unknown member", kNoSuchMember}, [&] { o.Get("Nope"); }},
+        {{"get of a put-only member", kNoSuchMember}, [&] { o.Get("Target"); }},
+        {{"put of a get-only member", kNoSuchMember}, [&] { o.Put("Count", Variant(1.0)); }},
+        {{"too many args", kTooManyArgs},
+         [&] {
+             o.Call("Add", {Variant(1.0), Variant(2.0), Variant(3.0)});
+         }},
+        {{"exception", kException}, [&] { o.Call("Fail"); }},
+        {{"type mismatch", kTypeMismatch}, [&] { o.Call("Add", {Variant("x")}); }},
+        {{"param not optional", kParamNotOptional}, [&] { o.Call("Twice"); }},
+        {{"result mismatch", kResultMismatch}, [&] { o.Get("Child", {}, VT_I4); }},
+    };
+    for (auto& [expect, run] : cases) {
+        run();
+        EXPECT_EQ(LastCallError(), expect.code) << expect.what;
+        EXPECT_FALSE(LastCallErrorText().empty()) << expect.what;
+        o.GetText("Name");
+        EXPECT_EQ(LastCallError(), 0) << "a success clears " << expect.what;
+    }
+    o.Call("Fail");
+    EXPECT_EQ(LastCallException(), "broken");
+    EXPECT_EQ(LastCallErrorText(), text::Gbk(u8"发现异常"));
+    EXPECT_EQ(CallErrorText(kNoObject), text::Gbk(u8"对象为空"));
+    EXPECT_EQ(CallErrorText(kOtherFailure), text::Gbk(u8"其他原因调用失败"));
+    EXPECT_EQ(CallErrorText(0), "");
+    EXPECT_EQ(CallErrorOf(kDispOverflow), kOverflow);
+    EXPECT_EQ(CallErrorOf(kFail), kOtherFailure);
+}
+
+TEST(LateBound, ErrorCodeIsPerThread) {
+    const Object none;
+    none.Get("x");
+    ASSERT_EQ(LastCallError(), kNoObject);
+    int seen = 1;
+    std::thread([&] { seen = LastCallError(); }).join();
+    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(LastCallError(), kNoObject);
+}
+
+TEST(Creation, RegistryAndInitialisationCount) {
+    RegisterClass("Test.Sample", "{11111111-2222-3333-4444-555555555555}",
+                  [] { return std::make_shared<Sample>(); });
+    HResult status = kOk;
+    EXPECT_TRUE(CreateObject("Test.Sample", &status).IsNull());
+    EXPECT_EQ(status, kNotInitialized);
+
+    EXPECT_EQ(CoInitialize(), kOk);
+    EXPECT_EQ(CoInitialize(), kFalse);
+    EXPECT_EQ(ComInitCount(), 2);
+    EXPECT_FALSE(CreateObject("test.SAMPLE").IsNull());
+    EXPECT_FALSE(CreateObject("{11111111-2222-3333-4444-555555555555}").IsNull());
+    EXPECT_TRUE(CreateObject("Test.Missing", &status).IsNull());
+    EXPECT_EQ(status, kClassNotRegistered);
+    std::shared_ptr<Dispatch> out;
+    EXPECT_EQ(CoCreateInstance("Test.Sample", 4, out), kClassNotRegistered);
+    // Objects are independent instances.
+    const Object a = CreateObject("Test.Sample");
+    const Object b = CreateObject("Test.Sample");
+    a.Put("Name", Variant("a"));
+    EXPECT_EQ(b.GetText("Name"), "");
+    CoUninitialize();
+    CoUninitialize();
+    CoUninitialize(); // an unmatched one is harmless
+    EXPECT_EQ(ComInitCount(), 0);
+}
+
+} // namespace
+} // namespace vm::automation
