@@ -37,7 +37,7 @@ endfunction()
 # vm_test(<name> LABEL unit|integration|gui SOURCES ... DEPS ...)
 # Tests are compiled with GBK literals like the logic; UTF-8 texts in tests are written u8"".
 function(vm_test name)
-  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -45,8 +45,14 @@ function(vm_test name)
   target_compile_options(${name} PRIVATE ${VM_WARNINGS} ${VM_GBK_FLAGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  # SERIAL: the test holds names that are one per user (the main window's message endpoint,
+  # the single-instance event), so it must not overlap with another such test.
+  set(serial FALSE)
+  if(ARG_SERIAL)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL ${serial})
 endfunction()
 
 # vm_embed(<target> <symbol> <file>): compiles <file> into <target> as
@@ -58,5 +64,18 @@ function(vm_embed target symbol file)
             -P ${PROJECT_SOURCE_DIR}/cmake/Embed.cmake
     DEPENDS ${file} ${PROJECT_SOURCE_DIR}/cmake/Embed.cmake
     COMMENT "Embedding ${symbol}")
+  target_sources(${target} PRIVATE ${out})
+endfunction()
+
+# vm_embed_files(<target> <namespace> <function> <files...>): embeds the files into <target> with a
+# lookup `std::string_view <namespace>::<function>(std::string_view fileName)` (empty if unknown).
+function(vm_embed_files target namespace function)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/embed_${function}.cpp)
+  list(JOIN ARGN "|" joined)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} "-DFILES=${joined}" -DOUT=${out} -DNAMESPACE=${namespace}
+            -DFUNCTION=${function} -P ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
+    DEPENDS ${ARGN} ${PROJECT_SOURCE_DIR}/cmake/EmbedFiles.cmake
+    COMMENT "Embedding ${function}")
   target_sources(${target} PRIVATE ${out})
 endfunction()

@@ -1,1 +1,2 @@
 list(APPEND VM_SYS_DEPS vm_platform_text)
+list(APPEND VM_SYS_DEPS vm_platform_fs)

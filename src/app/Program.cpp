@@ -1,0 +1,162 @@
+#include "app/Program.h"
+
+#include "app/WorkingFolder.h"
+#include "platform/fs/File.h"
+#include "platform/fs/Path.h"
+#include "platform/kernel/MessageEndpoint.h"
+#include "platform/kernel/NamedEvent.h"
+#include "platform/text/Gbk.h"
+#include "sys/Endpoints.h"
+#include "sys/Settings.h"
+
+namespace vm::app {
+namespace {
+
+gui::Application& App() {
+    return gui::Application::instance();
+}
+
+std::string InstanceEventName() {
+    return "velum " + sys::CurrentEndpoints().ForumHost();
+}
+
+} // namespace
+
+Program::Program(Options options)
+    : options_(std::move(options)), mainWindow_(ui::MainWindowHandlers{}) {
+    if (options_.executablePath.empty())
+        options_.executablePath = fs::ExecutablePath();
+    mainWindow_ = ui::MainWindow(Handlers());
+}
+
+Program::~Program() = default;
+
+ui::MainWindowHandlers Program::Handlers() {
+    ui::MainWindowHandlers h;
+    h.created = [this](gui::Window& window) { OnCreated(window); };
+    // Filled as the subsystems land: the server check, the settings window, the list
+    // queries, the link commands, the updates and the viewer window.
+    h.currentPage = [] { return 0LL; };
+    return h;
+}
+
+int Program::Run() {
+    Start();
+    return App().run();
+}
+
+void Program::Start() {
+    CreateObjects();
+    App().onExit([this] { ExitCleanup(); });
+    LoadArchiveLibrary();
+    // The addresses are configuration read once; the window's label and the single-instance
+    // event both need them before the start-up routine runs.
+    sys::SetCurrentEndpoints(sys::LoadEndpoints(fs::FolderOf(options_.executablePath)));
+    LoadMainWindow();
+}
+
+void Program::CreateObjects() {
+    windowList_ = std::make_unique<std::vector<std::string>>();
+    sys::CurrentDownloadSettings() = sys::DownloadSettings{};
+}
+
+void Program::LoadArchiveLibrary() {
+    // Loaded from the image the program carries; a failure leaves both addresses 0, and every
+    // later unpacking then fails on its own.
+    archiveLibraryReady_ = false;
+    list7zAddress_ = 0;
+    unpack7zAddress_ = 0;
+}
+
+gui::Window& Program::LoadMainWindow() {
+    return mainWindow_.Load(sys::CurrentEndpoints().forum);
+}
+
+bool Program::RefuseSecondInstance() {
+    const std::string name = InstanceEventName();
+    instanceEvent_ = kernel::NamedEvent::Create(name);
+    if (instanceEvent_ != nullptr || !kernel::NamedEvent::Exists(name))
+        return false;
+    // The other instance's window restores and raises itself through its default procedure.
+    const std::string_view windowClass = ui::kMainWindowClass;
+    kernel::PostMessageToClass(windowClass, {gui::WM_SYSCOMMAND, gui::SC_RESTORE, 0});
+    kernel::PostMessageToClass(windowClass, {gui::WM_ACTIVATE, 1, 0});
+    App().endProgram(0);
+    return true;
+}
+
+void Program::ListenForPostedMessages(gui::Window& window) {
+    endpoint_ = kernel::MessageEndpoint::Create(ui::kMainWindowClass);
+    if (endpoint_ == nullptr)
+        return;
+    kernel::MessageEndpoint* endpoint = endpoint_.get();
+    App().listenForMessages(window, endpoint->fd(), [endpoint] {
+        std::vector<gui::PostedMessage> records;
+        while (const auto record = endpoint->Receive())
+            records.push_back({record->message, record->wParam, record->lParam});
+        return records;
+    });
+}
+
+void Program::OnCreated(gui::Window& window) {
+    if (RefuseSecondInstance())
+        return;
+    mainWindow_.InstallHook(window);
+    ListenForPostedMessages(window);
+    RunStartupRoutine(window);
+}
+
+void Program::RunStartupRoutine(gui::Window& window) {
+    sys::SetProgramFolder(fs::FolderOf(options_.executablePath));
+    const std::string& folder = sys::ProgramFolder();
+
+    if (text::Contains(folder, "local") || text::Contains(folder, "temp")) {
+        App().messageBox(kArchiveMessage, "", 64);
+        App().endProgram(0);
+        return;
+    }
+
+    if (!IsWritableFolder(folder + "set"))
+        CreateFolderTree(folder + "set");
+    if (!fs::Exists(sys::SettingsFilePath()))
+        sys::WriteDownloadSettings(true, true, true);
+    if (!IsWritableFolder(folder + "set\\dt"))
+        CreateFolderTree(folder + "set\\dt");
+    WriteBuiltinPictures(folder);
+
+    window.control("透明标签_版本信息").setText(ui::kVersionText);
+    window.control("编辑框_搜索框").setText(ui::kSearchPrompt);
+    sys::LoadDownloadSettings();
+
+    window.setRoundedOutline(6, 7);
+    window.setStyle(window.style() | gui::WS_SYSMENU);
+
+    // A catalogue archive left waiting in set\ is applied here, before the catalogue opens.
+
+    listPagePath_ = WriteListPage(folder);
+    window.control("超文本浏览框1").navigate(listPagePath_);
+
+    StartCatalogue();
+}
+
+void Program::StartCatalogue() {
+    if (!fs::Exists(sys::ProgramFolder() + "set\\TreeList.mdb"))
+        return;
+    // Opening the catalogue, building the tree and showing the latest updates follow here.
+}
+
+void Program::ExitCleanup() {
+    if (exitCleanupRan_)
+        return;
+    exitCleanupRan_ = true;
+    archiveLibraryReady_ = false;
+    list7zAddress_ = 0;
+    unpack7zAddress_ = 0;
+    sys::SetProgramFolder({});
+    windowList_.reset();
+    listPagePath_.clear();
+    sys::CurrentDownloadSettings() = sys::DownloadSettings{};
+    endpoint_.reset();
+}
+
+} // namespace vm::app
