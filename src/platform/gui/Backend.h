@@ -83,11 +83,17 @@ public:
     // Dispatches until done() holds; done is checked again after every wakeLoops().
     virtual void runLoop(const std::function<bool()>& done) = 0;
     virtual void wakeLoops() = 0;
-    virtual void processPending() = 0;
+    virtual void processPending(int maxWaitMs) = 0;
     virtual int messageBox(const std::string& text, const std::string& caption, int style) = 0;
     // Calls readable() on the GUI thread whenever fd can be read, until unwatch(fd).
     virtual void watch(int fd, std::function<void()> readable) = 0;
     virtual void unwatch(int fd) = 0;
+};
+
+// The peer behind a model object (null when unloaded), for backends and their tests.
+struct PeerAccess {
+    static WindowPeer* Of(Window& window);
+    static ControlPeer* Of(Control& control);
 };
 
 } // namespace vm::gui

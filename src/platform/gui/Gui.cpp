@@ -2,6 +2,9 @@
 
 #include "platform/gui/Backend.h"
 
+#include "platform/kernel/MessageEndpoint.h"
+#include "platform/kernel/Thread.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -155,6 +158,16 @@ void Control::setPictures(std::vector<Bytes> pictures) {
         pictures_ = std::move(pictures);
     }
     toPeer([](ControlPeer& p) { p.update(Property::Pictures); });
+}
+
+std::optional<Font> Control::font() const {
+    auto guard = lock();
+    return font_;
+}
+
+std::optional<Colour> Control::backColour() const {
+    auto guard = lock();
+    return backColour_;
 }
 
 void Control::setFocus() {
@@ -451,6 +464,14 @@ void WindowPeer::storeActive(Window& window, bool active) {
 void WindowPeer::storeVisible(Window& window, bool visible) {
     auto guard = window.lock();
     window.visible_ = visible;
+}
+
+WindowPeer* PeerAccess::Of(Window& window) {
+    return window.peer_.get();
+}
+
+ControlPeer* PeerAccess::Of(Control& control) {
+    return control.peer_.get();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -783,6 +804,8 @@ void Application::setBackend(std::unique_ptr<Backend> backend) {
     exitCode_ = 0;
     backend_ = std::move(backend);
     guiThread_ = std::this_thread::get_id();
+    // Timed waits of the kernel keep this thread's windows alive.
+    vm::kernel::SetMessagePump([](int maxWaitMs) { instance().processPending(maxWaitMs); });
 }
 
 Backend& Application::backend() const {
@@ -998,10 +1021,10 @@ void Application::invoke(std::function<void()> task) {
     }
 }
 
-void Application::processPending() {
+void Application::processPending(int maxWaitMs) {
     if (!isGuiThread() || !backend_)
         return;
-    backend_->processPending();
+    backend_->processPending(maxWaitMs);
 }
 
 int Application::messageBox(std::string_view text, std::string_view caption, int style) {
@@ -1010,7 +1033,14 @@ int Application::messageBox(std::string_view text, std::string_view caption, int
         invoke([&] { answer = messageBox(text, caption, style); });
         return answer;
     }
-    return backend().messageBox(std::string(text), std::string(caption), style);
+    // Without a caption the box takes the program's title, as an ownerless box does.
+    std::string title(caption);
+    if (title.empty()) {
+        auto guard = std::lock_guard(model_);
+        if (main_)
+            title = main_->title_;
+    }
+    return backend().messageBox(std::string(text), title, style);
 }
 
 void Application::listenForMessages(Window& window, int fd,
@@ -1024,6 +1054,15 @@ void Application::listenForMessages(Window& window, int fd,
         }
         if (!window.loaded() && backend_)
             backend_->unwatch(fd);
+    });
+}
+
+void Application::listenForMessages(Window& window, kernel::MessageEndpoint& endpoint) {
+    listenForMessages(window, endpoint.fd(), [&endpoint] {
+        std::vector<PostedMessage> records;
+        while (auto record = endpoint.Receive())
+            records.push_back({record->message, record->wParam, record->lParam});
+        return records;
     });
 }
 

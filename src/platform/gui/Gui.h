@@ -21,11 +21,16 @@
 #include <thread>
 #include <vector>
 
+namespace vm::kernel {
+class MessageEndpoint;
+}
+
 namespace vm::gui {
 
 class Application;
 class Backend;
 class ControlPeer;
+struct PeerAccess;
 class Window;
 class WindowPeer;
 
@@ -70,6 +75,8 @@ public:
     void setGeometry(Rect geometry);
     std::vector<Bytes> pictures() const;
     void setPictures(std::vector<Bytes> pictures);
+    std::optional<Font> font() const;         // as described; none = the default font
+    std::optional<Colour> backColour() const; // as described; none = no background
     void setFocus();
     bool hasFocus() const;
 
@@ -110,6 +117,7 @@ private:
     friend class Application;
     friend class Window;
     friend class ControlPeer;
+    friend struct PeerAccess;
 
     struct TreeItem {
         int id = 0;
@@ -215,6 +223,7 @@ private:
     friend class Control;
     friend class ControlPeer;
     friend class WindowPeer;
+    friend struct PeerAccess;
 
     Window(const WindowSpec& spec, Window* parent, bool modal);
     void createControls(const std::vector<ControlSpec>& specs);
@@ -272,7 +281,9 @@ public:
     bool isGuiThread() const;
     void post(std::function<void()> task);   // to the GUI thread, from any thread, in order
     void invoke(std::function<void()> task); // blocking; inline on the GUI thread
-    void processPending();                   // dispatches what is waiting, returns at once
+    // Dispatches what is waiting, first waiting up to maxWaitMs for something to arrive. This
+    // is also the GUI thread's message pump for the kernel's timed waits.
+    void processPending(int maxWaitMs = 0);
 
     // 0 / 64: OK (gives IDOK); 4 / 68 (0x44): Yes and No (IDYES or IDNO). No owner window,
     // modal for the whole application. An empty caption takes the application's name.
@@ -283,6 +294,9 @@ public:
     // when the window unloads.
     void listenForMessages(Window& window, int fd,
                            std::function<std::vector<PostedMessage>()> drain);
+    // The same for the window-message endpoint of the window's class. The endpoint must
+    // outlive the window (or the end of the program).
+    void listenForMessages(Window& window, kernel::MessageEndpoint& endpoint);
 
     // --- for backends ---
     void setBackend(std::unique_ptr<Backend> backend); // starts afresh on the calling thread

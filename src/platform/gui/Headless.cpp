@@ -5,6 +5,7 @@
 #include "platform/gui/detail/Paths.h"
 #include "platform/text/Codepage.h"
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -237,7 +238,7 @@ public:
 
     void wakeLoops() override { wake(); }
 
-    void processPending() override { dispatch(0); }
+    void processPending(int maxWaitMs) override { dispatch(std::max(maxWaitMs, 0)); }
 
     int messageBox(const std::string& text, const std::string& caption, int style) override {
         const bool question = (style & 0xF) == MB_YESNO;

@@ -2,11 +2,12 @@
 // and the end of the program.
 
 #include "platform/gui/Headless.h"
+#include "platform/kernel/MessageEndpoint.h"
+#include "platform/kernel/Thread.h"
 #include "platform/text/Codepage.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -299,31 +300,32 @@ TEST_F(GuiModel, ModalWindowRunsItsOwnLoopAndClosedSeesControls) {
 
 TEST_F(GuiModel, PostedRecordsReachTheProcedureInOrder) {
     Window& window = app.loadWindow(MainSpec(), {});
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, fds), 0);
+    const std::string className = "VmGuiTest" + std::to_string(::getpid());
+    auto endpoint = vm::kernel::MessageEndpoint::Create(className);
+    ASSERT_NE(endpoint, nullptr);
     std::vector<long long> received;
     window.setProcedure([&](Window& w, unsigned m, long long wp, long long lp) -> long long {
         if (m == 48360)
             received.push_back(wp);
         return w.callProcedure(&Window::DefaultProcedure, m, wp, lp);
     });
-    app.listenForMessages(window, fds[0], [fd = fds[0]] {
-        std::vector<PostedMessage> records;
-        PostedMessage record;
-        while (recv(fd, &record, sizeof record, MSG_DONTWAIT) == sizeof record)
-            records.push_back(record);
-        return records;
-    });
-    for (long long page = 1; page <= 3; ++page) {
-        PostedMessage record{48360, page, 0};
-        ASSERT_EQ(send(fds[1], &record, sizeof record, 0), static_cast<ssize_t>(sizeof record));
-    }
-    PostedMessage close{WM_CLOSE, 0, 0};
-    ASSERT_EQ(send(fds[1], &close, sizeof close, 0), static_cast<ssize_t>(sizeof close));
+    app.listenForMessages(window, *endpoint);
+    for (long long page = 1; page <= 3; ++page)
+        ASSERT_TRUE(vm::kernel::PostMessageToClass(className, {48360, page, 0}));
+    ASSERT_TRUE(vm::kernel::PostMessageToClass(className, {WM_CLOSE, 0, 0}));
     EXPECT_EQ(app.run(), 0);
     EXPECT_EQ(received, (std::vector<long long>{1, 2, 3}));
-    ::close(fds[0]);
-    ::close(fds[1]);
+}
+
+TEST_F(GuiModel, KernelWaitsKeepDispatchingTheGuiThread) {
+    Window& window = app.loadWindow(MainSpec(), {});
+    Control& label = window.control(G(u8"透明标签_设置"));
+    int fired = 0;
+    std::thread worker([&] { app.post([&] { ++fired; }); });
+    worker.join();
+    EXPECT_TRUE(vm::kernel::WaitDispatching(2000, [&] { return fired == 1; }));
+    label.setText("x");
+    EXPECT_EQ(fired, 1);
 }
 
 } // namespace

@@ -1,0 +1,236 @@
+#include "platform/gui/qt/QtInternal.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+
+namespace vm::gui::qt {
+namespace {
+
+class WindowWidget final : public QWidget {
+public:
+    WindowWidget(QtWindowPeer& peer, QWidget* parent, Qt::WindowFlags flags)
+        : QWidget(parent, flags), peer_(&peer), background_(ToPixmap(peer.window().background())),
+          dragArea_(ToQt(peer.window().dragArea())) {}
+
+    void detach() { peer_ = nullptr; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (background_.isNull())
+            return;
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, background_);
+    }
+
+    // The close button, the window manager and Alt+F4 all end up here; the window's message
+    // procedure decides, so the toolkit never closes the window by itself.
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        if (!peer_)
+            return;
+        Window* window = &peer_->window();
+        Application::instance().post([window] {
+            if (window->loaded())
+                window->sendMessage(WM_CLOSE, 0, 0);
+        });
+    }
+
+    // Border-less windows are dragged by their title area. The window system's own move
+    // (startSystemMove) needs a window manager, so the widget moves itself.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && dragArea_.contains(event->position().toPoint())) {
+            dragging_ = true;
+            dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+            event->accept();
+            return;
+        }
+        QWidget::mousePressEvent(event);
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+            move(event->globalPosition().toPoint() - dragOffset_);
+            event->accept();
+            return;
+        }
+        QWidget::mouseMoveEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        dragging_ = false;
+        QWidget::mouseReleaseEvent(event);
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (peer_) {
+            peer_->applyMask();
+            peer_->widgetResized();
+        }
+    }
+    void moveEvent(QMoveEvent* event) override {
+        QWidget::moveEvent(event);
+        if (peer_)
+            peer_->widgetResized();
+    }
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (!peer_)
+            return;
+        if (event->type() == QEvent::ActivationChange)
+            peer_->widgetActivation(isActiveWindow());
+        else if (event->type() == QEvent::WindowStateChange)
+            peer_->widgetMinimised(isMinimized());
+    }
+
+private:
+    QtWindowPeer* peer_;
+    QPixmap background_;
+    QRect dragArea_;
+    bool dragging_ = false;
+    QPoint dragOffset_;
+};
+
+Qt::WindowFlags FlagsFor(const Window& window) {
+    Qt::WindowFlags flags = Qt::Window;
+    switch (window.border()) {
+    case Border::None:
+        flags |= Qt::FramelessWindowHint;
+        break;
+    case Border::Normal:
+        break;
+    case Border::NarrowFixed:
+        flags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint;
+        break;
+    }
+    return flags;
+}
+
+} // namespace
+
+QtWindowPeer::QtWindowPeer(Window& window) : window_(window) {
+    QWidget* parent = nullptr;
+    if (window.parent())
+        if (auto* peer = static_cast<QtWindowPeer*>(PeerAccess::Of(*window.parent())))
+            parent = peer->widget();
+    auto* widget = new WindowWidget(*this, parent, FlagsFor(window));
+    widget_ = widget;
+    widget->setObjectName(QString::fromStdString(text::GbkToUtf8(window.className())));
+    widget->setWindowTitle(ToQt(window.title()));
+    widget->setFont(DefaultFont());
+    widget->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (window.modal())
+        widget->setWindowModality(Qt::ApplicationModal);
+    const QRect geometry = ToQt(window.geometry());
+    widget->setGeometry(geometry);
+    if (window.border() != Border::Normal)
+        widget->setFixedSize(geometry.size());
+    if (window.border() == Border::None)
+        widget->setMouseTracking(true);
+}
+
+QtWindowPeer::~QtWindowPeer() {
+    if (!widget_)
+        return;
+    static_cast<WindowWidget*>(widget_.data())->detach();
+    widget_->hide();
+    // Later, not now: this may run inside one of the window's own event handlers.
+    widget_->deleteLater();
+}
+
+void QtWindowPeer::show() {
+    if (!widget_)
+        return;
+    widget_->show();
+    // Without a window manager a new window is never activated by itself; a Windows desktop
+    // activates a new foreground window, and FirstActivated depends on it.
+    widget_->raise();
+    widget_->activateWindow();
+}
+
+void QtWindowPeer::hide() {
+    if (widget_)
+        widget_->hide();
+}
+
+void QtWindowPeer::minimise() {
+    if (widget_)
+        widget_->showMinimized();
+}
+
+void QtWindowPeer::restore() {
+    if (!widget_)
+        return;
+    widget_->showNormal();
+    widget_->raise();
+    widget_->activateWindow();
+}
+
+void QtWindowPeer::activate() {
+    if (!widget_)
+        return;
+    if (widget_->isMinimized())
+        widget_->showNormal();
+    widget_->raise();
+    widget_->activateWindow();
+}
+
+void QtWindowPeer::setTopMost(bool topMost) {
+    if (!widget_ || widget_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topMost)
+        return;
+    // Changing the flags re-creates the native window, which hides it.
+    const bool wasVisible = widget_->isVisible();
+    widget_->setWindowFlag(Qt::WindowStaysOnTopHint, topMost);
+    if (wasVisible) {
+        widget_->show();
+        widget_->raise();
+    }
+}
+
+void QtWindowPeer::setRoundedOutline(int ellipseWidth, int ellipseHeight) {
+    ellipseWidth_ = ellipseWidth;
+    ellipseHeight_ = ellipseHeight;
+    applyMask();
+}
+
+void QtWindowPeer::applyMask() {
+    if (!widget_ || (ellipseWidth_ <= 0 && ellipseHeight_ <= 0))
+        return;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 0, widget_->width(), widget_->height()), ellipseWidth_ / 2.0,
+                        ellipseHeight_ / 2.0);
+    widget_->setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void QtWindowPeer::setGeometry(Rect geometry) {
+    if (!widget_)
+        return;
+    const QRect rect = ToQt(geometry);
+    if (window_.border() != Border::Normal)
+        widget_->setFixedSize(rect.size());
+    widget_->setGeometry(rect);
+}
+
+void QtWindowPeer::setTitle() {
+    if (widget_)
+        widget_->setWindowTitle(ToQt(window_.title()));
+}
+
+void QtWindowPeer::widgetResized() {
+    if (!widget_)
+        return;
+    const QRect rect = widget_->geometry();
+    storeGeometry(window_, {rect.x(), rect.y(), rect.width(), rect.height()});
+}
+
+void QtWindowPeer::widgetActivation(bool active) {
+    storeActive(window_, active);
+}
+
+void QtWindowPeer::widgetMinimised(bool minimised) {
+    storeMinimised(window_, minimised);
+}
+
+} // namespace vm::gui::qt
