@@ -1,3 +1,5 @@
 list(APPEND VM_SYS_DEPS vm_platform_text)
 list(APPEND VM_SYS_DEPS vm_platform_fs)
 list(APPEND VM_SYS_DEPS vm_platform_archive)
+list(APPEND VM_SYS_DEPS vm_platform_kernel)
+list(APPEND VM_SYS_DEPS vm_platform_shell)
