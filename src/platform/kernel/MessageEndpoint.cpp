@@ -65,6 +65,10 @@ std::optional<MessageRecord> DecodeMessageRecord(std::span<const unsigned char> 
     return record;
 }
 
+MessageEndpoint::~MessageEndpoint() {
+    ::close(socket_);
+}
+
 std::unique_ptr<MessageEndpoint> MessageEndpoint::Create(std::string_view gbkClassName) {
     std::string name = AbstractNameFor(gbkClassName);
     UniqueFd socket = OpenDatagramSocket(true);
@@ -76,7 +80,7 @@ std::unique_ptr<MessageEndpoint> MessageEndpoint::Create(std::string_view gbkCla
     const AbstractAddress address = MakeAbstractAddress(name);
     if (::bind(socket.get(), address.get(), address.length) != 0)
         return nullptr;
-    return std::make_unique<MessageEndpoint>(Key{}, std::move(socket), std::move(name));
+    return std::make_unique<MessageEndpoint>(Key{}, socket.release(), std::move(name));
 }
 
 std::optional<MessageRecord> MessageEndpoint::Receive() {
@@ -90,7 +94,7 @@ std::optional<MessageRecord> MessageEndpoint::Receive() {
         header.msg_iovlen = 1;
         header.msg_control = control;
         header.msg_controllen = sizeof control;
-        const ssize_t received = ::recvmsg(socket_.get(), &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        const ssize_t received = ::recvmsg(socket_, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
         if (received < 0) {
             if (errno == EINTR)
                 continue;

@@ -3,8 +3,6 @@
 // abstract datagram socket "<className>/<uid>"; each datagram is one 20-byte little-endian
 // record: uint32 message, int64 wParam, int64 lParam.
 
-#include "platform/kernel/UniqueFd.h"
-
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -36,7 +34,7 @@ public:
     static std::unique_ptr<MessageEndpoint> Create(std::string_view gbkClassName);
 
     // Readable when a record may be waiting; for the toolkit's socket notifier.
-    int fd() const { return socket_.get(); }
+    int fd() const { return socket_; }
 
     // The next record, without blocking. Datagrams of the wrong size or from another user are
     // dropped on the way; empty when nothing valid is waiting.
@@ -48,11 +46,15 @@ private:
     struct Key {};
 
 public:
-    MessageEndpoint(Key, UniqueFd socket, std::string abstractName)
-        : socket_(std::move(socket)), abstractName_(std::move(abstractName)) {}
+    // Takes ownership of the bound socket.
+    MessageEndpoint(Key, int socket, std::string abstractName)
+        : socket_(socket), abstractName_(std::move(abstractName)) {}
+    ~MessageEndpoint();
+    MessageEndpoint(const MessageEndpoint&) = delete;
+    MessageEndpoint& operator=(const MessageEndpoint&) = delete;
 
 private:
-    UniqueFd socket_;
+    int socket_;
     std::string abstractName_;
 };
 

@@ -2,10 +2,16 @@
 
 #include "platform/kernel/AbstractName.h"
 
+#include <unistd.h>
+
 namespace vm::kernel {
 
 bool NamedEvent::Exists(std::string_view gbkName) {
     return AbstractNameTaken(AbstractNameFor(gbkName));
+}
+
+NamedEvent::~NamedEvent() {
+    ::close(socket_);
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(std::string_view gbkName) {
@@ -18,7 +24,7 @@ std::unique_ptr<NamedEvent> NamedEvent::Create(std::string_view gbkName) {
         return nullptr;
     // The socket is a marker, never a mailbox: refuse datagrams so nobody can fill its queue.
     ::shutdown(socket.get(), SHUT_RD);
-    return std::make_unique<NamedEvent>(Key{}, std::move(socket), std::move(name));
+    return std::make_unique<NamedEvent>(Key{}, socket.release(), std::move(name));
 }
 
 } // namespace vm::kernel

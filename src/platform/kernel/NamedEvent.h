@@ -3,8 +3,6 @@
 // abstract-namespace socket name held for the life of the object; when the process dies the
 // kernel frees the name, so a crashed instance never leaves a stale lock behind.
 
-#include "platform/kernel/UniqueFd.h"
-
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,11 +24,15 @@ private:
     struct Key {};
 
 public:
-    NamedEvent(Key, UniqueFd socket, std::string abstractName)
-        : socket_(std::move(socket)), abstractName_(std::move(abstractName)) {}
+    // Takes ownership of the bound socket.
+    NamedEvent(Key, int socket, std::string abstractName)
+        : socket_(socket), abstractName_(std::move(abstractName)) {}
+    ~NamedEvent();
+    NamedEvent(const NamedEvent&) = delete;
+    NamedEvent& operator=(const NamedEvent&) = delete;
 
 private:
-    UniqueFd socket_;
+    int socket_;
     std::string abstractName_;
 };
 
