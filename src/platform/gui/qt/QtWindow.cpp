@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
+#include <QTimer>
 
 namespace vm::gui::qt {
 namespace {
@@ -145,9 +146,19 @@ void QtWindowPeer::show() {
         return;
     widget_->show();
     // Without a window manager a new window is never activated by itself; a Windows desktop
-    // activates a new foreground window, and FirstActivated depends on it.
+    // activates a new foreground window, and FirstActivated depends on it. The X server takes
+    // the focus only once the window is mapped, which happens after show() returns.
     widget_->raise();
     widget_->activateWindow();
+    QPointer<QWidget> widget = widget_;
+    for (int delayMs : {0, 50, 200})
+        QTimer::singleShot(delayMs, widget, [widget] {
+            if (widget && widget->isVisible() && !widget->isActiveWindow() &&
+                !widget->isMinimized()) {
+                widget->raise();
+                widget->activateWindow();
+            }
+        });
 }
 
 void QtWindowPeer::hide() {
