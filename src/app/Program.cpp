@@ -6,6 +6,7 @@
 #include "platform/kernel/MessageEndpoint.h"
 #include "platform/kernel/NamedEvent.h"
 #include "platform/text/Gbk.h"
+#include "sys/Archive.h"
 #include "sys/Endpoints.h"
 #include "sys/Settings.h"
 
@@ -63,9 +64,7 @@ void Program::CreateObjects() {
 void Program::LoadArchiveLibrary() {
     // Loaded from the image the program carries; a failure leaves both addresses 0, and every
     // later unpacking then fails on its own.
-    archiveLibraryReady_ = false;
-    list7zAddress_ = 0;
-    unpack7zAddress_ = 0;
+    sys::LoadBuiltinArchiveLibrary(sys::ProgramArchiveLibrary());
 }
 
 gui::Window& Program::LoadMainWindow() {
@@ -149,9 +148,11 @@ void Program::ExitCleanup() {
     if (exitCleanupRan_)
         return;
     exitCleanupRan_ = true;
-    archiveLibraryReady_ = false;
-    list7zAddress_ = 0;
-    unpack7zAddress_ = 0;
+    sys::ArchiveLibraryState& archive = sys::ProgramArchiveLibrary();
+    archive.library.Unload();
+    archive.ready = false;
+    archive.list7zAddress = 0;
+    archive.unpack7zAddress = 0;
     sys::SetProgramFolder({});
     windowList_.reset();
     listPagePath_.clear();

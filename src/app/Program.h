@@ -52,7 +52,6 @@ public:
     void ExitCleanup();
 
     const std::string& listPagePath() const { return listPagePath_; }
-    bool archiveLibraryReady() const { return archiveLibraryReady_; }
     bool exitCleanupRan() const { return exitCleanupRan_; }
     ui::MainWindow& mainWindow() { return mainWindow_; }
 
@@ -66,10 +65,9 @@ private:
     std::unique_ptr<kernel::NamedEvent> instanceEvent_;
     std::unique_ptr<kernel::MessageEndpoint> endpoint_;
 
-    // Program-wide objects, in creation order; the exit clean-up releases them in this order.
-    bool archiveLibraryReady_ = false;
-    std::uintptr_t list7zAddress_ = 0;
-    std::uintptr_t unpack7zAddress_ = 0;
+    // Program-wide objects of this module, in creation order (the archive library, the settings
+    // and the catalogue objects live with their subsystems); the exit clean-up releases them all
+    // in a fixed order.
     std::unique_ptr<std::vector<std::string>> windowList_;
     std::string listPagePath_;
     bool exitCleanupRan_ = false;

@@ -7,7 +7,6 @@
 #include "sys/Settings.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace vm::app {
 namespace {
@@ -99,8 +98,6 @@ TEST_F(StartupTest, ArchiveLikeFoldersAreRefused) {
 
 TEST_F(StartupTest, ReadOnlyFolderRunsWithoutItsFiles) {
     fs::permissions(folder_.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    if (fs::exists(folder_.path()) && access(folder_.path().c_str(), W_OK) == 0)
-        GTEST_SKIP() << "running as root: permissions do not bind";
     Start(folder_);
     EXPECT_FALSE(fs::exists(folder_ / "set"));
     EXPECT_FALSE(gui::Application::instance().ended());
