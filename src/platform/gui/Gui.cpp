@@ -940,7 +940,11 @@ void Application::finishEnd() {
 }
 
 void Application::windowUnloaded(Window& window) {
-    (void)window;
+    // The main window never goes alone: unloading it is the orderly end of the program.
+    if (&window == mainWindow() && !exitRan_) {
+        endProgram(0);
+        return;
+    }
     backend().wakeLoops();
 }
 

@@ -261,6 +261,22 @@ TEST_F(GuiModel, EndProgramRunsExitCallbacksOnceInOrder) {
     EXPECT_FALSE(window.loaded());
 }
 
+TEST_F(GuiModel, UnloadingTheMainWindowEndsTheProgramInOrder) {
+    int exits = 0;
+    app.onExit([&] { ++exits; });
+    Window& main = app.loadWindow(MainSpec(), {});
+    WindowSpec viewerSpec;
+    viewerSpec.className = "viewer";
+    Window& viewer = app.loadWindow(viewerSpec, {}, &main);
+    viewer.sendMessage(WM_CLOSE, 0, 0); // another window just unloads
+    EXPECT_FALSE(viewer.loaded());
+    EXPECT_FALSE(app.ended());
+    main.close();
+    EXPECT_TRUE(app.ended());
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(app.run(), 0);
+}
+
 TEST_F(GuiModel, EndProgramBeforeRunReturnsAtOnce) {
     int exits = 0;
     app.onExit([&] { ++exits; });
