@@ -1,0 +1,65 @@
+// The main window as a user sees it: real Qt widgets, every control where its table puts it, a
+// screenshot, and the close button ending the program through the hook.
+
+#include "gui/QtFixture.h"
+#include "sys/Endpoints.h"
+#include "ui/MainWindow.h"
+
+#include <QPoint>
+#include <QTest>
+#include <QWidget>
+
+namespace vm::ui {
+namespace {
+
+using gui::testing::G;
+
+class MainWindowQtTest : public gui::testing::QtTest {
+protected:
+    void SetUp() override {
+        QtTest::SetUp();
+        MainWindowHandlers h;
+        h.created = [this](gui::Window& w) { window_ = &w; };
+        h.closeCatalogue = [this] { ++closed_; };
+        main_ = std::make_unique<MainWindow>(std::move(h));
+        main_->Load(G(u8"http://127.0.0.1:9"));
+        ASSERT_NE(window_, nullptr);
+        main_->InstallHook(*window_);
+    }
+
+    gui::Window* window_ = nullptr;
+    int closed_ = 0;
+    std::unique_ptr<MainWindow> main_;
+};
+
+TEST_F(MainWindowQtTest, ControlsAtTheirGeometryAndScreenshot) {
+    QWidget* top = gui::qt::WidgetOf(*window_);
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->size(), QSize(860, 540));
+    for (const gui::ControlSpec& spec : MainWindow::Spec("http://127.0.0.1:9").controls) {
+        QWidget* widget = gui::qt::WidgetOf(window_->control(spec.name));
+        ASSERT_NE(widget, nullptr) << spec.name;
+        const QRect expected(spec.geometry.left, spec.geometry.top, spec.geometry.width,
+                             spec.geometry.height);
+        EXPECT_EQ(widget->geometry(), expected) << text::GbkToUtf8(spec.name);
+    }
+    window_->control(G(u8"透明标签_版本信息")).setText(G(u8"主程序版本：1.4 测试版"));
+    ShowStatusHint(G(u8"正在检查更新..."), {}, false);
+    app.processPending();
+    const char* dir = std::getenv("VM_SCREENSHOT_DIR");
+    const QString file = QString::fromUtf8(dir ? dir : VM_SCREENSHOT_DEFAULT) + "/main_window.png";
+    EXPECT_TRUE(top->grab().save(file));
+}
+
+TEST_F(MainWindowQtTest, CloseButtonEndsTheProgramWithCodeZero) {
+    QWidget* close = gui::qt::WidgetOf(window_->control(G(u8"图形按钮_关闭")));
+    ASSERT_NE(close, nullptr);
+    QTest::mouseClick(close, Qt::LeftButton, {}, QPoint(10, 8));
+    app.processPending();
+    EXPECT_EQ(closed_, 1);
+    EXPECT_TRUE(app.ended());
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+} // namespace
+} // namespace vm::ui
