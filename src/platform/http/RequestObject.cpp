@@ -322,7 +322,7 @@ HResult RequestObject::Send(Invocation& call) {
             spec.body.assign(bytes.begin(), bytes.end());
         } else if (!body.IsEmpty() && !body.IsNull() && body.ToText(textBody)) {
             spec.body = text::GbkToUtf8(textBody);
-            if (!HasHeader(spec.headers, "Content-Type"))
+            if (!spec.body.empty() && !HasHeader(spec.headers, "Content-Type"))
                 spec.headers.push_back("Content-Type: text/plain; Charset=UTF-8");
         } else if (!body.IsEmpty() && !body.IsNull()) {
             return automation::kDispTypeMismatch;
