@@ -52,6 +52,7 @@ std::vector<gui::Binding> MainWindow::Bindings() {
     };
     std::vector<gui::Binding> b;
     b.push_back({"", Event::Created, [this](EventArgs&) {
+                     Window().control(kTree).setImageList(TreeImages());
                      if (handlers_.created)
                          handlers_.created(*App().findWindow(kMainWindowClass));
                  }});

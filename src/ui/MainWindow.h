@@ -50,6 +50,8 @@ public:
     // geometry, text, colour, font, cursor and pictures.
     static gui::WindowSpec Spec(std::string_view forumAddress);
     std::vector<gui::Binding> Bindings();
+    // The tree box's image list: closed folder, open folder, leaf, latest, search, random.
+    static std::vector<gui::Bytes> TreeImages();
 
     // Loads the window; its created handler runs before this returns.
     gui::Window& Load(std::string_view forumAddress);

@@ -70,6 +70,12 @@ ControlSpec Plain(std::string name, ControlKind kind, gui::Rect at, std::string 
 
 } // namespace
 
+std::vector<gui::Bytes> MainWindow::TreeImages() {
+    // Closed folder, open folder, leaf category, latest updates, search, random.
+    return Pictures(
+        {"tree_0.bmp", "tree_1.bmp", "tree_2.bmp", "tree_3.bmp", "tree_4.bmp", "tree_5.bmp"});
+}
+
 gui::WindowSpec MainWindow::Spec(std::string_view forumAddress) {
     gui::WindowSpec w;
     w.className = std::string(kMainWindowClass);
@@ -97,10 +103,7 @@ gui::WindowSpec MainWindow::Spec(std::string_view forumAddress) {
     c.push_back(Plain("编辑框_搜索框", ControlKind::EditBox, {1, 1, 172, 20}, "外形框1"));
     c.push_back(Button("图形按钮_搜索", {776, 58, 70, 23}, Faces("search", "gif")));
 
-    ControlSpec tree = Plain("树型框1", ControlKind::TreeBox, {6, 90, 195, 416});
-    tree.pictures = Pictures(
-        {"tree_0.bmp", "tree_1.bmp", "tree_2.bmp", "tree_3.bmp", "tree_4.bmp", "tree_5.bmp"});
-    c.push_back(std::move(tree));
+    c.push_back(Plain("树型框1", ControlKind::TreeBox, {6, 90, 195, 416}));
 
     ControlSpec divider = Plain("标签1", ControlKind::Label, {200, 89, 1, 415});
     divider.backColour = gui::Colour{200, 214, 229};

@@ -62,6 +62,7 @@ TEST_F(MainWindowTest, EveryControlAtItsGeometry) {
     EXPECT_EQ(C("透明标签_官方网址").text(), "官方网址：http://forum.test");
     EXPECT_EQ(C("透明标签_更新").text(), "最新版本");
     EXPECT_EQ(C("图形按钮_最大化").pictures().size(), 1u);
+    EXPECT_GE(C("树型框1").imageList().size(), 5u);
 }
 
 TEST_F(MainWindowTest, CloseButtonEndsTheProgramThroughTheHook) {

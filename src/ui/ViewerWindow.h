@@ -1,0 +1,31 @@
+#pragma once
+// The viewer window: one browser control in which introductions and videos are shown.
+// Modeless and owned by the main window; loaded by the first showing and reused until the
+// user closes it.
+
+#include "platform/gui/Gui.h"
+
+#include <string_view>
+#include <vector>
+
+namespace vm::ui {
+
+inline constexpr std::string_view kViewerWindowClass = "VelumViewer";
+inline constexpr std::string_view kViewerBrowser = "超文本浏览框1";
+
+class ViewerWindow {
+public:
+    static gui::WindowSpec Spec();
+    static std::vector<gui::Binding> Bindings();
+
+    // The viewer while it is loaded, else null.
+    static gui::Window* Loaded();
+    // The loaded viewer, or a new one owned by `owner`, hidden until the caller places it.
+    static gui::Window& Load(gui::Window& owner);
+
+    // The browser covers the client area and overlaps it by one pixel at the left and top,
+    // where the control would otherwise draw its own frame.
+    static void FitBrowser(gui::Window& viewer);
+};
+
+} // namespace vm::ui
