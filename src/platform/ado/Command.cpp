@@ -1,0 +1,378 @@
+#include "platform/ado/Objects.h"
+#include "platform/text/Gbk.h"
+
+namespace vm::ado {
+namespace {
+
+using automation::Dispatch;
+using automation::kMethod;
+using automation::kOk;
+using automation::kPropertyGet;
+using automation::kPropertyPut;
+using automation::kPropertyPutRef;
+using automation::VT_BSTR;
+using automation::VT_DISPATCH;
+using automation::VT_VARIANTS;
+
+constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
+
+bool ToInt(const Variant& value, int& out) {
+    std::int32_t n = 0;
+    if (!value.ToInt32(n))
+        return false;
+    out = n;
+    return true;
+}
+
+bool IsVariableLength(int type) {
+    switch (type) {
+    case adBinary:
+    case adChar:
+    case adWChar:
+    case adVarChar:
+    case adLongVarChar:
+    case adVarWChar:
+    case adLongVarWChar:
+    case adVarBinary:
+    case adLongVarBinary:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// ---- Parameter ---------------------------------------------------------------------------
+
+const MemberTable<Parameter>& Parameter::Members() {
+    static const MemberTable<Parameter> table = {
+        {"Name", kGetPut, 0, &Parameter::Name},
+        {"Type", kGetPut, 0, &Parameter::Type},
+        {"Direction", kGetPut, 0, &Parameter::Direction},
+        {"Size", kGetPut, 0, &Parameter::Size},
+        {"Value", kGetPut, 0, &Parameter::Value},
+        {"Precision", kGetPut, 0, &Parameter::Precision},
+        {"NumericScale", kGetPut, 0, &Parameter::NumericScale},
+        {"Attributes", kGetPut, 0, &Parameter::Attributes},
+    };
+    return table;
+}
+
+HResult Parameter::Name(Invocation& call) {
+    if (call.IsPut())
+        return call.Value().ToText(name) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
+    return call.Return(Variant(name));
+}
+
+namespace {
+HResult IntProperty(Invocation& call, int& field, int low, int high) {
+    if (call.IsPut()) {
+        int value = 0;
+        if (!ToInt(call.Value(), value) || value < low || value > high)
+            return call.Throw(FaultText(Fault::InvalidArgument));
+        field = value;
+        return kOk;
+    }
+    return call.Return(Variant(std::int32_t{field}));
+}
+} // namespace
+
+HResult Parameter::Type(Invocation& call) {
+    return IntProperty(call, type, 0, 0xFFFF);
+}
+HResult Parameter::Direction(Invocation& call) {
+    return IntProperty(call, direction, 0, 4);
+}
+HResult Parameter::Size(Invocation& call) {
+    if (call.IsPut()) {
+        int value = 0;
+        if (!ToInt(call.Value(), value) || value < 0)
+            return call.Throw(FaultText(Fault::InvalidArgument));
+        size = value;
+        return kOk;
+    }
+    return call.Return(Variant(static_cast<std::int32_t>(size)));
+}
+HResult Parameter::Value(Invocation& call) {
+    if (call.IsPut()) {
+        value = call.Value();
+        return kOk;
+    }
+    return call.Return(value);
+}
+HResult Parameter::Precision(Invocation& call) {
+    return IntProperty(call, precision, 0, 255);
+}
+HResult Parameter::NumericScale(Invocation& call) {
+    return IntProperty(call, numericScale, 0, 255);
+}
+HResult Parameter::Attributes(Invocation& call) {
+    return IntProperty(call, attributes, 0, 0xFFFF);
+}
+
+// ---- Parameters --------------------------------------------------------------------------
+
+const MemberTable<Parameters>& Parameters::Members() {
+    static const MemberTable<Parameters> table = {
+        {"Count", kPropertyGet, 0, &Parameters::Count},
+        {"Item", kPropertyGet, 1, &Parameters::Item},
+        {"Append", kMethod, 1, &Parameters::Append},
+        {"Delete", kMethod, 1, &Parameters::Delete},
+        {"Refresh", kMethod, 0, &Parameters::Refresh},
+    };
+    return table;
+}
+
+long Parameters::Find(const Variant& key) const {
+    if (key.Type() == VT_BSTR) {
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (text::EqualsNoCase(items[i]->name, key.Text()))
+                return static_cast<long>(i);
+        return -1;
+    }
+    std::int32_t index = -1;
+    if (!key.ToInt32(index) || index < 0 || static_cast<std::size_t>(index) >= items.size())
+        return -1;
+    return index;
+}
+
+HResult Parameters::Count(Invocation& call) {
+    return call.Return(Variant(static_cast<std::int32_t>(items.size())));
+}
+
+HResult Parameters::Item(Invocation& call) {
+    const long index = Find(call.Arg(0));
+    if (index < 0)
+        return call.Throw(FaultText(Fault::ItemNotFound));
+    return call.Return(
+        Variant(std::static_pointer_cast<Dispatch>(items[static_cast<std::size_t>(index)])));
+}
+
+HResult Parameters::Append(Invocation& call) {
+    const auto parameter = std::dynamic_pointer_cast<Parameter>(call.Arg(0).Dispatcher());
+    if (!parameter)
+        return call.Throw(FaultText(Fault::InvalidArgument));
+    for (const auto& item : items)
+        if (item == parameter)
+            return call.Throw(FaultText(Fault::ObjectInCollection));
+    if (parameter->type == adEmpty)
+        return call.Throw(FaultText(Fault::InvalidParamInfo));
+    items.push_back(parameter);
+    return kOk;
+}
+
+HResult Parameters::Delete(Invocation& call) {
+    const long index = Find(call.Arg(0));
+    if (index < 0)
+        return call.Throw(FaultText(Fault::ItemNotFound));
+    items.erase(items.begin() + index);
+    return kOk;
+}
+
+HResult Parameters::Refresh(Invocation&) {
+    return kOk;
+}
+
+// ---- Command -----------------------------------------------------------------------------
+
+const MemberTable<Command>& Command::Members() {
+    static const MemberTable<Command> table = {
+        {"ActiveConnection", kGetPut | kPropertyPutRef, 0, &Command::ActiveConnection},
+        {"CommandText", kGetPut, 0, &Command::CommandText},
+        {"CommandType", kGetPut, 0, &Command::CommandType},
+        {"CommandTimeout", kGetPut, 0, &Command::CommandTimeout},
+        {"Name", kGetPut, 0, &Command::Name},
+        {"State", kPropertyGet, 0, &Command::State},
+        {"Prepared", kGetPut, 0, &Command::Prepared},
+        {"Parameters", kPropertyGet, 0, &Command::ParametersMember},
+        {"CreateParameter", kMethod, 5, &Command::CreateParameter},
+        {"Execute", kMethod, 3, &Command::Execute},
+        {"Cancel", kMethod, 0, &Command::Cancel},
+    };
+    return table;
+}
+
+Command::Command() : parameters_(std::make_shared<Parameters>()) {}
+
+std::string Command::Statement() const {
+    if (commandType_ == adCmdTable || commandType_ == adCmdTableDirect)
+        return "select * from " + text_;
+    return text_;
+}
+
+std::vector<Variant> Command::ParameterValues(const Variant* overrides, HResult& failure,
+                                              std::string& error) const {
+    std::vector<Variant> values;
+    failure = kOk;
+    // Values passed to Execute stand in for the collection's, position by position.
+    const std::vector<Variant>* given = nullptr;
+    std::vector<Variant> single;
+    if (overrides && !overrides->IsMissing() && !overrides->IsEmpty()) {
+        if (overrides->Type() == VT_VARIANTS) {
+            given = &overrides->Items();
+        } else {
+            single.push_back(*overrides);
+            given = &single;
+        }
+    }
+    const std::size_t count = std::max(parameters_->items.size(), given ? given->size() : 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Parameter* parameter =
+            i < parameters_->items.size() ? parameters_->items[i].get() : nullptr;
+        if (parameter && parameter->direction == 4)
+            continue; // a return value has no place among the statement's markers
+        const Variant& raw = given && i < given->size() ? (*given)[i] : parameter->value;
+        Variant value;
+        if (!parameter || !CoerceToType(parameter->type, raw, value)) {
+            if (parameter) {
+                failure = static_cast<HResult>(0x80020009);
+                error = FaultText(Fault::DataConversion) + " (parameter " +
+                        (parameter->name.empty() ? std::to_string(i) : parameter->name) + ")";
+                return {};
+            }
+            value = raw;
+        }
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+HResult Command::ActiveConnection(Invocation& call) {
+    if (call.IsPut()) {
+        const Variant& value = call.Value();
+        if (value.Type() == VT_DISPATCH) {
+            if (!value.Dispatcher()) {
+                connection_.reset();
+                return kOk;
+            }
+            auto connection = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
+            if (!connection)
+                return call.Throw(FaultText(Fault::InvalidConnection));
+            connection_ = std::move(connection);
+            return kOk;
+        }
+        if (value.Type() == VT_BSTR) {
+            auto connection = std::make_shared<Connection>();
+            automation::Object(connection).Call("Open", {value});
+            if (!connection->IsOpen())
+                return call.Throw(automation::LastCallException());
+            connection_ = std::move(connection);
+            return kOk;
+        }
+        return call.Throw(FaultText(Fault::InvalidArgument));
+    }
+    return call.Return(Variant(std::static_pointer_cast<Dispatch>(connection_)));
+}
+
+HResult Command::CommandText(Invocation& call) {
+    if (call.IsPut())
+        return call.Value().ToText(text_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
+    return call.Return(Variant(text_));
+}
+
+HResult Command::CommandType(Invocation& call) {
+    if (call.IsPut()) {
+        int type = 0;
+        if (!ToInt(call.Value(), type) ||
+            (type != -1 && type != adCmdText && type != adCmdTable && type != adCmdStoredProc &&
+             type != adCmdUnknown && type != adCmdFile && type != adCmdTableDirect))
+            return call.Throw(FaultText(Fault::InvalidArgument));
+        commandType_ = type;
+        return kOk;
+    }
+    return call.Return(Variant(std::int32_t{commandType_}));
+}
+
+HResult Command::CommandTimeout(Invocation& call) {
+    if (call.IsPut()) {
+        int seconds = 0;
+        if (!ToInt(call.Value(), seconds) || seconds < 0)
+            return call.Throw(FaultText(Fault::InvalidArgument));
+        commandTimeout_ = seconds;
+        return kOk;
+    }
+    return call.Return(Variant(std::int32_t{commandTimeout_}));
+}
+
+HResult Command::Name(Invocation& call) {
+    if (call.IsPut())
+        return call.Value().ToText(name_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
+    return call.Return(Variant(name_));
+}
+
+HResult Command::State(Invocation& call) {
+    return call.Return(Variant(std::int32_t{adStateClosed}));
+}
+
+HResult Command::Prepared(Invocation& call) {
+    if (call.IsPut())
+        return call.Value().ToBool(prepared_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
+    return call.Return(Variant(prepared_));
+}
+
+HResult Command::ParametersMember(Invocation& call) {
+    return call.Return(Variant(std::static_pointer_cast<Dispatch>(parameters_)));
+}
+
+HResult Command::CreateParameter(Invocation& call) {
+    auto parameter = std::make_shared<Parameter>();
+    if (call.Has(0) && !call.Arg(0).ToText(parameter->name))
+        return call.Throw(FaultText(Fault::InvalidArgument));
+    int size = 0;
+    if ((call.Has(1) && !ToInt(call.Arg(1), parameter->type)) ||
+        (call.Has(2) && !ToInt(call.Arg(2), parameter->direction)) ||
+        (call.Has(3) && !ToInt(call.Arg(3), size)) || size < 0 || parameter->direction < 0 ||
+        parameter->direction > 4)
+        return call.Throw(FaultText(Fault::InvalidArgument));
+    parameter->size = size;
+    if (call.Has(4))
+        parameter->value = call.Arg(4);
+    // A variable-length parameter without a size takes the size of its value, so an empty
+    // text is a valid parameter of size 0.
+    if (IsVariableLength(parameter->type) && !call.Has(3)) {
+        std::string text;
+        if (parameter->value.Type() == automation::VT_BYTES)
+            parameter->size = static_cast<std::int64_t>(parameter->value.ByteArray().size());
+        else if (parameter->value.ToText(text))
+            parameter->size = static_cast<std::int64_t>(text.size());
+    }
+    return call.Return(Variant(std::static_pointer_cast<Dispatch>(parameter)));
+}
+
+HResult Command::Execute(Invocation& call) {
+    if (!connection_ || !connection_->IsOpen())
+        return call.Throw(FaultText(Fault::InvalidConnection));
+    int options = -1;
+    if (call.Has(2) && !ToInt(call.Arg(2), options))
+        return call.Throw(FaultText(Fault::InvalidArgument));
+    std::string sql = text_;
+    int type = commandType_;
+    if (options != -1 && (options & (adCmdText | adCmdTable | adCmdTableDirect)))
+        type = options & (adCmdText | adCmdTable | adCmdTableDirect);
+    if (type == adCmdTable || type == adCmdTableDirect)
+        sql = "select * from " + sql;
+    if (text::Trim(sql).empty())
+        return call.Throw("Command text was not set for the command object.");
+    HResult failure = kOk;
+    std::string error;
+    const Variant overrides = call.Has(1) ? call.Arg(1) : Variant::Missing();
+    const std::vector<Variant> values = ParameterValues(&overrides, failure, error);
+    if (automation::Failed(failure))
+        return call.Throw(error);
+    std::int64_t affected = -1;
+    ProviderError providerError;
+    const auto recordset = connection_->Run(sql, values, commandTimeout_, affected, providerError);
+    call.SetOut(0, Variant(static_cast<std::int32_t>(affected)));
+    if (!recordset)
+        return call.Throw(providerError.description);
+    if (options != -1 && (options & adExecuteNoRecords))
+        return call.Return(Variant(std::shared_ptr<Dispatch>()));
+    return call.Return(Variant(std::static_pointer_cast<Dispatch>(recordset)));
+}
+
+HResult Command::Cancel(Invocation&) {
+    return kOk;
+}
+
+} // namespace vm::ado

@@ -1,0 +1,162 @@
+#include "platform/ado/ConnectionString.h"
+#include "platform/ado/FastText.h"
+#include "platform/ado/Provider.h"
+#include "platform/ado/SqliteSession.h"
+#include "platform/fs/Path.h"
+#include "platform/text/Gbk.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#ifdef VM_HAVE_JET
+#include "platform/ado/jet/JetReader.h"
+#endif
+
+namespace vm::ado {
+namespace {
+
+constexpr const char* kJetProvider = "Microsoft.Jet.OLEDB.4.0";
+constexpr const char* kOdbcProvider = "MSDASQL.1";
+constexpr const char* kSqliteDriver = "SQLite3 ODBC Driver";
+constexpr HResult kProviderNotFound = static_cast<HResult>(0x800A0E7A); // 3706
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           text::EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::unique_ptr<Session> Missing(ProviderError& error, std::string description,
+                                 HResult number = kProviderNotFound) {
+    error = {};
+    error.description = std::move(description);
+    error.number = number;
+    error.source = "ADODB.Connection";
+    error.sqlState = "IM002";
+    return nullptr;
+}
+
+bool IsRegularFile(const std::string& linuxPath) {
+    struct stat info {};
+    return ::stat(linuxPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::unique_ptr<Session> OpenSqlite(const ConnectionString& odbc, const OpenRequest& request,
+                                    ProviderError& error) {
+    const std::string database = odbc.Get("Database");
+    const std::string path = DataSourcePath(database);
+    // The driver's NoCreat switch: only an explicit 0 makes a missing file.
+    const bool create = odbc.Has("NoCreat") && odbc.Get("NoCreat") == "0";
+    if (path.empty() || (!create && !IsRegularFile(path))) {
+        error = {};
+        error.description = "Unable to open database file: '" + database + "' does not exist.";
+        error.source = kSqliteDriver;
+        error.sqlState = "HY000";
+        return nullptr;
+    }
+    SqliteSession::Options options;
+    options.providerName = kOdbcProvider;
+    options.errorSource = kSqliteDriver;
+    options.readOnly = request.mode == 1;
+    // PWD is accepted and ignored: a plain SQLite file has no password.
+    return SqliteSession::OpenFile(path, create, request.connectionTimeout * 1000,
+                                   std::move(options), error);
+}
+
+std::unique_ptr<Session> OpenOdbc(const ConnectionString& odbc, const OpenRequest& request,
+                                  ProviderError& error) {
+    const std::string driver = StripBraces(odbc.Get("Driver"));
+    if (driver.empty())
+        return Missing(error,
+                       "[ODBC Driver Manager] Data source name not found and no default driver "
+                       "specified",
+                       static_cast<HResult>(0x80004005));
+    if (text::EqualsNoCase(driver, kSqliteDriver))
+        return OpenSqlite(odbc, request, error);
+    return Missing(error,
+                   "[ODBC Driver Manager] Data source name not found and no default driver "
+                   "specified: the driver {" +
+                       driver + "} is not installed on this machine.",
+                   static_cast<HResult>(0x80004005));
+}
+
+std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& request,
+                                 ProviderError& error) {
+    const std::string properties = cs.Get("Extended Properties");
+    if (!properties.empty())
+        return Missing(error,
+                       "Could not find installable ISAM: the " +
+                           ConnectionString(properties).Pieces().front().first +
+                           " driver of the Jet provider is not installed on this machine.",
+                       static_cast<HResult>(0x80004005));
+    const std::string source = cs.Get("Data Source");
+    const std::string path = DataSourcePath(source);
+    error = {};
+    error.source = "Microsoft JET Database Engine";
+    if (path.empty() || !IsRegularFile(path)) {
+        error.description = "Could not find file '" + source + "'.";
+        return nullptr;
+    }
+#ifdef VM_HAVE_JET
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close_v2(db);
+        error.description = "Out of memory while opening '" + source + "'.";
+        return nullptr;
+    }
+    const jet::JetOpenResult result =
+        jet::MaterialiseMdb(path, cs.Get("Jet OLEDB:Database Password"), db);
+    if (!result.ok) {
+        sqlite3_close_v2(db);
+        error.description = Utf8ToGbkFast(result.error);
+        return nullptr;
+    }
+    // The copy is for reading: the provider never writes the .mdb.
+    sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    SqliteSession::Options options;
+    options.providerName = kJetProvider;
+    options.errorSource = error.source;
+    options.encoding = SqliteSession::Encoding::Gbk;
+    options.readOnly = true;
+    options.readOnlyMessage = "Cannot update. Database or object is read-only: the Access "
+                              "provider does not write .mdb files.";
+    (void)request;
+    return SqliteSession::Adopt(db, std::move(options));
+#else
+    (void)request;
+    return Missing(error, std::string("Provider cannot be found. It may not be properly installed. "
+                                      "(") +
+                              kJetProvider + ": the Access reader is not part of this build)");
+#endif
+}
+
+} // namespace
+
+std::string DataSourcePath(std::string_view path) {
+    return fs::ToLinuxPath(path);
+}
+
+std::unique_ptr<Session> OpenSession(const OpenRequest& request, std::string& providerName,
+                                     ProviderError& error) {
+    const ConnectionString cs(request.connectionString);
+    const std::string provider = cs.Get("Provider");
+    providerName = provider.empty() ? kOdbcProvider : provider;
+    if (provider.empty()) {
+        // No provider: ADO's default, the ODBC bridge, with the string as ODBC attributes.
+        return OpenOdbc(cs, request, error);
+    }
+    if (text::EqualsNoCase(provider, "MSDASQL") || text::EqualsNoCase(provider, kOdbcProvider)) {
+        ConnectionString odbc(cs.Get("Extended Properties"));
+        odbc.Merge(cs);
+        return OpenOdbc(odbc, request, error);
+    }
+    if (text::EqualsNoCase(provider, kJetProvider))
+        return OpenJet(cs, request, error);
+    if (StartsWithNoCase(provider, "MSPersist"))
+        return Missing(error, "The MSPersist provider serves persisted recordsets only: open the "
+                              "file with Recordset.Open.");
+    return Missing(error, "Provider cannot be found. It may not be properly installed. (" +
+                              provider + " is not installed on this machine)");
+}
+
+} // namespace vm::ado

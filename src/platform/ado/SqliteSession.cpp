@@ -1,0 +1,701 @@
+#include "platform/ado/SqliteSession.h"
+
+#include "platform/ado/Ado.h"
+#include "platform/ado/FastText.h"
+#include "platform/text/Codepage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <sqlite3.h>
+
+namespace vm::ado {
+namespace {
+
+using automation::VT_BOOL;
+using automation::VT_BSTR;
+using automation::VT_BYTES;
+using automation::VT_DATE;
+using automation::VT_DISPATCH;
+using automation::VT_EMPTY;
+using automation::VT_I4;
+using automation::VT_I8;
+using automation::VT_NULL;
+using automation::VT_R4;
+using automation::VT_R8;
+
+// How a declared column type reads.
+enum class Kind { Any, Integer, BigInt, Real, Single, Numeric, Text, Blob, Date, Bool };
+
+constexpr std::int64_t kLongTextSize = 536870910;
+
+std::string UpperAscii(const char* text) {
+    std::string out = text ? text : "";
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+bool Has(const std::string& text, const char* piece) {
+    return text.find(piece) != std::string::npos;
+}
+
+// Declared type to kind, ADO type and size, in SQLite's own affinity order where they overlap.
+Kind Classify(const char* declared, int& type, std::int64_t& size, int& attributes) {
+    const std::string decl = UpperAscii(declared);
+    size = 0;
+    if (decl.empty()) {
+        type = adVariant;
+        return Kind::Any;
+    }
+    if (Has(decl, "BOOL") || decl == "BIT" || Has(decl, "YESNO")) {
+        type = adBoolean, size = 2, attributes |= adFldFixed;
+        return Kind::Bool;
+    }
+    if (Has(decl, "BIGINT") || Has(decl, "INT8")) {
+        type = adBigInt, size = 8, attributes |= adFldFixed;
+        return Kind::BigInt;
+    }
+    if (Has(decl, "INT") || Has(decl, "COUNTER")) {
+        type = adInteger, size = 4, attributes |= adFldFixed;
+        return Kind::Integer;
+    }
+    if (Has(decl, "DATE") || Has(decl, "TIME")) {
+        type = adDate, size = 8, attributes |= adFldFixed;
+        return Kind::Date;
+    }
+    if (Has(decl, "CHAR") || Has(decl, "CLOB") || Has(decl, "TEXT") || Has(decl, "MEMO")) {
+        const std::size_t open = decl.find('(');
+        if (open != std::string::npos) {
+            type = adVarWChar;
+            size = std::atoll(decl.c_str() + open + 1);
+            if (size <= 0)
+                size = 255;
+        } else {
+            type = adLongVarWChar, size = kLongTextSize, attributes |= adFldLong;
+        }
+        return Kind::Text;
+    }
+    if (Has(decl, "BLOB") || Has(decl, "BINARY") || Has(decl, "IMAGE") || Has(decl, "OLE")) {
+        type = adLongVarBinary, size = 1073741823, attributes |= adFldLong;
+        return Kind::Blob;
+    }
+    if (Has(decl, "SINGLE")) {
+        type = adSingle, size = 4, attributes |= adFldFixed;
+        return Kind::Single;
+    }
+    if (Has(decl, "REAL") || Has(decl, "FLOA") || Has(decl, "DOUB")) {
+        type = adDouble, size = 8, attributes |= adFldFixed;
+        return Kind::Real;
+    }
+    if (Has(decl, "NUM") || Has(decl, "DEC") || Has(decl, "CURRENCY") || Has(decl, "MONEY")) {
+        type = adNumeric, size = 19, attributes |= adFldFixed;
+        return Kind::Numeric;
+    }
+    if (Has(decl, "LONG")) {
+        type = adInteger, size = 4, attributes |= adFldFixed;
+        return Kind::Integer;
+    }
+    type = adVariant;
+    return Kind::Any;
+}
+
+Kind KindOf(int type) {
+    switch (type) {
+    case adBoolean:
+        return Kind::Bool;
+    case adBigInt:
+        return Kind::BigInt;
+    case adInteger:
+        return Kind::Integer;
+    case adDate:
+        return Kind::Date;
+    case adVarWChar:
+    case adLongVarWChar:
+        return Kind::Text;
+    case adLongVarBinary:
+        return Kind::Blob;
+    case adSingle:
+        return Kind::Single;
+    case adDouble:
+        return Kind::Real;
+    case adNumeric:
+        return Kind::Numeric;
+    default:
+        return Kind::Any;
+    }
+}
+
+Variant IntegerVariant(sqlite3_int64 value) {
+    if (value >= std::numeric_limits<std::int32_t>::min() &&
+        value <= std::numeric_limits<std::int32_t>::max())
+        return Variant(static_cast<std::int32_t>(value));
+    return Variant::I8(value);
+}
+
+// Expression columns take their type from the values they hold.
+void InferType(ColumnInfo& column, const std::vector<Row>& rows, std::size_t index) {
+    bool anyInt = false, anyWide = false, anyReal = false, anyText = false, anyBytes = false;
+    std::int64_t longest = 0;
+    for (const Row& row : rows) {
+        const Variant& v = row[index];
+        switch (v.Type()) {
+        case VT_I4:
+            anyInt = true;
+            break;
+        case VT_I8:
+            anyWide = true;
+            break;
+        case VT_R8:
+            anyReal = true;
+            break;
+        case VT_BSTR:
+            anyText = true;
+            longest = std::max<std::int64_t>(longest, static_cast<std::int64_t>(v.Text().size()));
+            break;
+        case VT_BYTES:
+            anyBytes = true;
+            break;
+        default:
+            break;
+        }
+    }
+    column.attributes |= adFldFixed;
+    if (anyBytes) {
+        column.type = adLongVarBinary, column.definedSize = 1073741823;
+        column.attributes = (column.attributes & ~adFldFixed) | adFldLong;
+    } else if (anyText) {
+        column.type = adVarWChar, column.definedSize = std::max<std::int64_t>(longest, 1);
+        column.attributes &= ~adFldFixed;
+    } else if (anyReal) {
+        column.type = adDouble, column.definedSize = 8;
+    } else if (anyWide) {
+        column.type = adBigInt, column.definedSize = 8;
+    } else if (anyInt) {
+        column.type = adInteger, column.definedSize = 4;
+    } else {
+        column.type = adVarWChar, column.definedSize = 255;
+        column.attributes &= ~adFldFixed;
+    }
+}
+
+std::string Quote(std::string_view name) {
+    std::string out = "\"";
+    for (const char c : name) {
+        out += c;
+        if (c == '"')
+            out += '"';
+    }
+    out += '"';
+    return out;
+}
+
+struct Statement {
+    sqlite3_stmt* stmt = nullptr;
+    ~Statement() { sqlite3_finalize(stmt); }
+};
+
+bool OnlyBlanks(const char* tail) {
+    for (; tail && *tail; ++tail)
+        if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n' && *tail != ';')
+            return false;
+    return true;
+}
+
+} // namespace
+
+SqliteSession::SqliteSession(sqlite3* db, Options options) : db_(db), options_(std::move(options)) {
+    if (options_.readOnlyMessage.empty())
+        options_.readOnlyMessage = "Cannot update. Database or object is read-only.";
+}
+
+SqliteSession::~SqliteSession() {
+    sqlite3_close_v2(db_);
+}
+
+std::unique_ptr<SqliteSession> SqliteSession::OpenFile(const std::string& linuxPath, bool create,
+                                                       int busyTimeoutMs, Options options,
+                                                       ProviderError& error) {
+    int flags = options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    if (create && !options.readOnly)
+        flags |= SQLITE_OPEN_CREATE;
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(linuxPath.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        error.description =
+            Utf8ToGbkFast(std::string("Unable to open database file: ") +
+                          (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + " (" + linuxPath + ")");
+        error.source = options.errorSource;
+        error.nativeError = rc;
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    // A file that is not a database fails here rather than at the first statement.
+    char* message = nullptr;
+    if (sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, &message) !=
+        SQLITE_OK) {
+        error.description =
+            Utf8ToGbkFast(std::string("Unable to open database file: ") +
+                          (message ? message : "unknown error") + " (" + linuxPath + ")");
+        error.source = options.errorSource;
+        error.nativeError = sqlite3_extended_errcode(db);
+        sqlite3_free(message);
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    return std::unique_ptr<SqliteSession>(new SqliteSession(db, std::move(options)));
+}
+
+std::unique_ptr<SqliteSession> SqliteSession::Adopt(sqlite3* db, Options options) {
+    sqlite3_extended_result_codes(db, 1);
+    return std::unique_ptr<SqliteSession>(new SqliteSession(db, std::move(options)));
+}
+
+std::string SqliteSession::ToDb(std::string_view gbk) const {
+    return options_.encoding == Encoding::Gbk ? std::string(gbk) : GbkToUtf8Fast(gbk);
+}
+
+std::string SqliteSession::FromDb(std::string_view bytes) const {
+    return options_.encoding == Encoding::Gbk ? std::string(bytes) : Utf8ToGbkFast(bytes);
+}
+
+bool SqliteSession::Fail(ProviderError& error, std::string_view what) const {
+    const int code = sqlite3_extended_errcode(db_);
+    if (timedOut_)
+        error.description = "Query timeout expired";
+    else if (!what.empty())
+        error.description = std::string(what);
+    else
+        error.description = FromDb(sqlite3_errmsg(db_));
+    error.number = static_cast<HResult>(0x80004005);
+    error.source = options_.errorSource;
+    error.nativeError = code;
+    error.sqlState = (code & 0xFF) == SQLITE_CONSTRAINT ? "23000" : "HY000";
+    return false;
+}
+
+bool SqliteSession::Refuse(ProviderError& error) const {
+    error = {};
+    error.description = options_.readOnlyMessage;
+    error.source = options_.errorSource;
+    error.sqlState = "HY000";
+    return false;
+}
+
+int SqliteSession::Progress(void* self) {
+    auto* session = static_cast<SqliteSession*>(self);
+    if (std::chrono::steady_clock::now() > session->deadline_) {
+        session->timedOut_ = true;
+        return 1;
+    }
+    return 0;
+}
+
+bool SqliteSession::Bind(sqlite3_stmt* stmt, int index, const Variant& given) const {
+    const Variant& value = given.Deref();
+    switch (value.Type()) {
+    case VT_EMPTY:
+    case VT_NULL:
+        return sqlite3_bind_null(stmt, index) == SQLITE_OK;
+    case VT_BOOL:
+        return sqlite3_bind_int(stmt, index, value.IntValue() ? 1 : 0) == SQLITE_OK;
+    case VT_R4:
+    case VT_R8:
+    case automation::VT_CY:
+        return sqlite3_bind_double(stmt, index, value.DoubleValue()) == SQLITE_OK;
+    case VT_DATE: {
+        const std::string text = automation::FormatOleDate(value.DoubleValue());
+        return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    case VT_BSTR: {
+        const std::string text = ToDb(value.Text());
+        return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    case VT_BYTES: {
+        const automation::Bytes& bytes = value.ByteArray();
+        return sqlite3_bind_blob(stmt, index, bytes.data(), static_cast<int>(bytes.size()),
+                                 SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    default:
+        if (value.IsNumeric())
+            return sqlite3_bind_int64(stmt, index, value.IntValue()) == SQLITE_OK;
+        std::string text;
+        if (!value.ToText(text))
+            return false;
+        text = ToDb(text);
+        return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
+                                 SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+}
+
+void SqliteSession::Describe(sqlite3_stmt* stmt, std::vector<ColumnInfo>& columns) const {
+    const int count = sqlite3_column_count(stmt);
+    columns.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        ColumnInfo& column = columns[static_cast<std::size_t>(i)];
+        const char* name = sqlite3_column_name(stmt, i);
+        column.name = FromDb(name ? name : "");
+        column.attributes = adFldUnknownUpdatable;
+        Classify(sqlite3_column_decltype(stmt, i), column.type, column.definedSize,
+                 column.attributes);
+        const char* table = sqlite3_column_table_name(stmt, i);
+        const char* origin = sqlite3_column_origin_name(stmt, i);
+        bool nullable = true;
+        if (table && origin) {
+            column.baseTable = FromDb(table);
+            column.baseColumn = FromDb(origin);
+            int notNull = 0, primaryKey = 0, autoIncrement = 0;
+            if (sqlite3_table_column_metadata(db_, sqlite3_column_database_name(stmt, i), table,
+                                              origin, nullptr, nullptr, &notNull, &primaryKey,
+                                              &autoIncrement) == SQLITE_OK) {
+                nullable = notNull == 0;
+                column.key = primaryKey != 0;
+            }
+            if (!options_.readOnly)
+                column.attributes |= adFldUpdatable;
+        }
+        if (nullable)
+            column.attributes |= adFldIsNullable | adFldMayBeNull;
+        if (column.key)
+            column.attributes |= adFldKeyColumn;
+    }
+}
+
+Variant SqliteSession::ReadValue(sqlite3_stmt* stmt, int column, int type) const {
+    const int storage = sqlite3_column_type(stmt, column);
+    if (storage == SQLITE_NULL)
+        return Variant::Null();
+    const Kind kind = KindOf(type);
+    switch (storage) {
+    case SQLITE_INTEGER: {
+        const sqlite3_int64 value = sqlite3_column_int64(stmt, column);
+        switch (kind) {
+        case Kind::Bool:
+            return Variant(value != 0);
+        case Kind::BigInt:
+            return Variant::I8(value);
+        case Kind::Real:
+        case Kind::Numeric:
+            return Variant(static_cast<double>(value));
+        case Kind::Single:
+            return Variant::R4(static_cast<float>(value));
+        case Kind::Date:
+            return Variant::Date(static_cast<double>(value));
+        default:
+            return IntegerVariant(value);
+        }
+    }
+    case SQLITE_FLOAT: {
+        const double value = sqlite3_column_double(stmt, column);
+        if (kind == Kind::Date)
+            return Variant::Date(value);
+        if (kind == Kind::Single)
+            return Variant::R4(static_cast<float>(value));
+        return Variant(value);
+    }
+    case SQLITE_TEXT: {
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        const std::string_view text(bytes ? bytes : "",
+                                    static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+        if (kind == Kind::Date) {
+            double date = 0;
+            if (automation::ParseOleDate(text, date))
+                return Variant::Date(date);
+        }
+        if (kind == Kind::Blob)
+            return Variant(automation::Bytes(text.begin(), text.end()));
+        return Variant(FromDb(text));
+    }
+    default: {
+        const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, column));
+        const int size = sqlite3_column_bytes(stmt, column);
+        return Variant(automation::Bytes(data, data + size));
+    }
+    }
+}
+
+bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameters,
+                        StatementResult& out, ProviderError& error, bool checkReadOnly) {
+    out = {};
+    timedOut_ = false;
+    const std::string text = ToDb(sql);
+    Statement statement;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &statement.stmt,
+                           &tail) != SQLITE_OK)
+        return Fail(error);
+    if (!statement.stmt)
+        return Fail(error, "Invalid SQL statement: the statement text is empty.");
+    if (!OnlyBlanks(tail))
+        return Fail(error, "Characters found after end of SQL statement.");
+    if (checkReadOnly && options_.readOnly && !sqlite3_stmt_readonly(statement.stmt))
+        return Refuse(error);
+
+    const int placeholders = sqlite3_bind_parameter_count(statement.stmt);
+    if (static_cast<std::size_t>(placeholders) > parameters.size())
+        return Fail(error, "No value given for one or more required parameters.");
+    for (int i = 0; i < placeholders; ++i)
+        if (!Bind(statement.stmt, i + 1, parameters[static_cast<std::size_t>(i)]))
+            return Fail(error, "Application uses a value of the wrong type for the current "
+                               "operation.");
+
+    if (commandTimeout_ > 0) {
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(commandTimeout_);
+        sqlite3_progress_handler(db_, 1000, &SqliteSession::Progress, this);
+    }
+    const int before = sqlite3_total_changes(db_);
+    const int columns = sqlite3_column_count(statement.stmt);
+    out.returnsRows = columns > 0;
+    if (out.returnsRows)
+        Describe(statement.stmt, out.columns);
+    int rc;
+    while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
+        if (!out.returnsRows)
+            continue;
+        Row row;
+        row.reserve(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i)
+            row.push_back(
+                ReadValue(statement.stmt, i, out.columns[static_cast<std::size_t>(i)].type));
+        out.rows.push_back(std::move(row));
+    }
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    if (rc != SQLITE_DONE) {
+        Fail(error);
+        out = {};
+        return false;
+    }
+    for (std::size_t i = 0; i < out.columns.size(); ++i)
+        if (out.columns[i].type == adVariant)
+            InferType(out.columns[i], out.rows, i);
+    out.recordsAffected = out.returnsRows ? -1 : sqlite3_total_changes(db_) - before;
+    return true;
+}
+
+bool SqliteSession::Execute(std::string_view sql, std::span<const Variant> parameters,
+                            StatementResult& out, ProviderError& error) {
+    return Run(sql, parameters, out, error, true);
+}
+
+bool SqliteSession::Begin(int level, ProviderError& error) {
+    StatementResult ignored;
+    const std::string sql = level <= 1 ? "BEGIN" : "SAVEPOINT vm_level_" + std::to_string(level);
+    return Run(sql, {}, ignored, error, false);
+}
+
+bool SqliteSession::Commit(int level, ProviderError& error) {
+    StatementResult ignored;
+    const std::string sql = level <= 1 ? "COMMIT" : "RELEASE vm_level_" + std::to_string(level);
+    return Run(sql, {}, ignored, error, false);
+}
+
+bool SqliteSession::Rollback(int level, ProviderError& error) {
+    StatementResult ignored;
+    if (level <= 1)
+        return Run("ROLLBACK", {}, ignored, error, false);
+    const std::string name = "vm_level_" + std::to_string(level);
+    return Run("ROLLBACK TO " + name, {}, ignored, error, false) &&
+           Run("RELEASE " + name, {}, ignored, error, false);
+}
+
+bool SqliteSession::BaseTableOf(const RowChange& change, std::string& table,
+                                ProviderError& error) const {
+    table.clear();
+    const auto& columns = *change.columns;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const bool relevant = change.set ? (*change.set)[i] : !columns[i].baseTable.empty();
+        if (!relevant)
+            continue;
+        if (columns[i].baseTable.empty() || (!table.empty() && table != columns[i].baseTable)) {
+            if (change.set) {
+                Fail(error, "Insufficient key column information for updating or refreshing.");
+                return false;
+            }
+            continue;
+        }
+        table = columns[i].baseTable;
+    }
+    if (table.empty()) {
+        for (const ColumnInfo& column : columns)
+            if (!column.baseTable.empty()) {
+                table = column.baseTable;
+                break;
+            }
+    }
+    if (table.empty())
+        return Fail(error, "Insufficient key column information for updating or refreshing.");
+    return true;
+}
+
+// A WHERE clause that finds the row as it was read: by the full primary key when the
+// recordset holds it, otherwise by every column of the table that it holds.
+std::string SqliteSession::LocateClause(const RowChange& change, const std::string& table,
+                                        std::vector<Variant>& parameters) const {
+    const auto& columns = *change.columns;
+    int keyColumns = 0;
+    {
+        Statement info;
+        const std::string pragma = ToDb("PRAGMA table_info(" + Quote(table) + ")");
+        if (sqlite3_prepare_v2(db_, pragma.c_str(), -1, &info.stmt, nullptr) == SQLITE_OK)
+            while (sqlite3_step(info.stmt) == SQLITE_ROW)
+                if (sqlite3_column_int(info.stmt, 5) > 0)
+                    ++keyColumns;
+    }
+    int keysHeld = 0;
+    for (const ColumnInfo& column : columns)
+        if (column.baseTable == table && column.key)
+            ++keysHeld;
+    const bool byKey = keyColumns > 0 && keysHeld == keyColumns;
+
+    std::string where;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const ColumnInfo& column = columns[i];
+        if (column.baseTable != table || (byKey && !column.key))
+            continue;
+        if (!where.empty())
+            where += " AND ";
+        where += Quote(column.baseColumn) + " IS ?";
+        parameters.push_back((*change.original)[i]);
+    }
+    if (byKey)
+        return " WHERE " + where;
+    return " WHERE rowid = (SELECT rowid FROM " + Quote(table) + " WHERE " + where + " LIMIT 1)";
+}
+
+bool SqliteSession::InsertRow(const RowChange& change, ProviderError& error) {
+    if (options_.readOnly)
+        return Refuse(error);
+    std::string table;
+    if (!BaseTableOf(change, table, error))
+        return false;
+    const auto& columns = *change.columns;
+    std::string names, marks;
+    std::vector<Variant> parameters;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!(*change.set)[i] || columns[i].baseTable != table)
+            continue;
+        if (!names.empty()) {
+            names += ", ";
+            marks += ", ";
+        }
+        names += Quote(columns[i].baseColumn);
+        marks += "?";
+        parameters.push_back((*change.current)[i]);
+    }
+    const std::string sql =
+        names.empty() ? "INSERT INTO " + Quote(table) + " DEFAULT VALUES"
+                      : "INSERT INTO " + Quote(table) + " (" + names + ") VALUES (" + marks + ")";
+    StatementResult result;
+    if (!Run(sql, parameters, result, error, false))
+        return false;
+
+    // Read the stored row back: defaults and counters are the database's to fill.
+    std::string select;
+    std::vector<std::size_t> positions;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].baseTable != table)
+            continue;
+        select += (select.empty() ? "" : ", ") + Quote(columns[i].baseColumn);
+        positions.push_back(i);
+    }
+    const Variant rowid = Variant::I8(sqlite3_last_insert_rowid(db_));
+    StatementResult stored;
+    ProviderError ignored;
+    if (!select.empty() &&
+        Run("SELECT " + select + " FROM " + Quote(table) + " WHERE rowid = ?",
+            std::span<const Variant>(&rowid, 1), stored, ignored, false) &&
+        stored.rows.size() == 1) {
+        for (std::size_t k = 0; k < positions.size(); ++k) {
+            Variant value = stored.rows[0][k];
+            // Keep the recordset's own types: the refresh query has the table's declarations.
+            (*change.current)[positions[k]] = std::move(value);
+        }
+    }
+    return true;
+}
+
+bool SqliteSession::UpdateRow(const RowChange& change, ProviderError& error) {
+    if (options_.readOnly)
+        return Refuse(error);
+    std::string table;
+    if (!BaseTableOf(change, table, error))
+        return false;
+    const auto& columns = *change.columns;
+    std::string assignments;
+    std::vector<Variant> parameters;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!(*change.set)[i])
+            continue;
+        assignments += (assignments.empty() ? "" : ", ") + Quote(columns[i].baseColumn) + " = ?";
+        parameters.push_back((*change.current)[i]);
+    }
+    if (assignments.empty())
+        return true;
+    const std::string where = LocateClause(change, table, parameters);
+    StatementResult result;
+    if (!Run("UPDATE " + Quote(table) + " SET " + assignments + where, parameters, result, error,
+             false))
+        return false;
+    if (result.recordsAffected < 1)
+        return Fail(error, "Row cannot be located for updating. Some values may have been "
+                           "changed since it was last read.");
+    return true;
+}
+
+bool SqliteSession::DeleteRow(const RowChange& change, ProviderError& error) {
+    if (options_.readOnly)
+        return Refuse(error);
+    std::string table;
+    if (!BaseTableOf(change, table, error))
+        return false;
+    std::vector<Variant> parameters;
+    const std::string where = LocateClause(change, table, parameters);
+    StatementResult result;
+    if (!Run("DELETE FROM " + Quote(table) + where, parameters, result, error, false))
+        return false;
+    if (result.recordsAffected < 1)
+        return Fail(error, "Row cannot be located for deletion. Some values may have been "
+                           "changed since it was last read.");
+    return true;
+}
+
+bool SqliteSession::Tables(StatementResult& out, ProviderError& error) {
+    StatementResult listed;
+    if (!Run("SELECT name, type FROM sqlite_master WHERE type IN ('table', 'view') ORDER BY name",
+             {}, listed, error, false))
+        return false;
+    out = {};
+    out.returnsRows = true;
+    for (const char* name :
+         {"TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE", "TABLE_GUID", "DESCRIPTION",
+          "TABLE_PROPID", "DATE_CREATED", "DATE_MODIFIED"}) {
+        ColumnInfo column;
+        column.name = name;
+        column.type = adVarWChar;
+        column.definedSize = 128;
+        column.attributes = adFldIsNullable | adFldMayBeNull;
+        out.columns.push_back(column);
+    }
+    for (const Row& row : listed.rows) {
+        const std::string& name = row[0].Text();
+        const bool system = name.rfind("sqlite_", 0) == 0;
+        const char* type = system ? "SYSTEM TABLE" : row[1].Text() == "view" ? "VIEW" : "TABLE";
+        Row schemaRow(out.columns.size(), Variant::Null());
+        schemaRow[2] = Variant(name);
+        schemaRow[3] = Variant(type);
+        out.rows.push_back(std::move(schemaRow));
+    }
+    // sqlite_master describes itself only implicitly; list it as the system table it is.
+    Row master(out.columns.size(), Variant::Null());
+    master[2] = Variant("sqlite_master");
+    master[3] = Variant("SYSTEM TABLE");
+    out.rows.push_back(std::move(master));
+    return true;
+}
+
+} // namespace vm::ado

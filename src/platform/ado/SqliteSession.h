@@ -1,0 +1,78 @@
+#pragma once
+// A session over one SQLite database: a file the sqlite route opens, or an in-memory copy the
+// Access reader fills. File databases hold UTF-8, as SQLite expects; the in-memory copies hold
+// GBK already, so nothing is converted per value when the catalogue is read.
+
+#include "platform/ado/Provider.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vm::ado {
+
+class SqliteSession : public Session {
+public:
+    enum class Encoding { Utf8, Gbk };
+
+    struct Options {
+        std::string providerName;
+        std::string errorSource; // "Source" of the errors it reports
+        Encoding encoding = Encoding::Utf8;
+        bool readOnly = false;
+        std::string readOnlyMessage; // why writes are refused (GBK); a default when empty
+    };
+
+    // Opens an existing file (`create` also makes a missing one). Null on failure.
+    static std::unique_ptr<SqliteSession> OpenFile(const std::string& linuxPath, bool create,
+                                                   int busyTimeoutMs, Options options,
+                                                   ProviderError& error);
+    // Takes ownership of an open handle.
+    static std::unique_ptr<SqliteSession> Adopt(sqlite3* db, Options options);
+
+    ~SqliteSession() override;
+    SqliteSession(const SqliteSession&) = delete;
+    SqliteSession& operator=(const SqliteSession&) = delete;
+
+    std::string ProviderName() const override { return options_.providerName; }
+    bool ReadOnly() const override { return options_.readOnly; }
+    bool Execute(std::string_view sql, std::span<const Variant> parameters, StatementResult& out,
+                 ProviderError& error) override;
+    bool Begin(int level, ProviderError& error) override;
+    bool Commit(int level, ProviderError& error) override;
+    bool Rollback(int level, ProviderError& error) override;
+    void SetCommandTimeout(int seconds) override { commandTimeout_ = seconds; }
+    bool InsertRow(const RowChange& change, ProviderError& error) override;
+    bool UpdateRow(const RowChange& change, ProviderError& error) override;
+    bool DeleteRow(const RowChange& change, ProviderError& error) override;
+    bool Tables(StatementResult& out, ProviderError& error) override;
+
+private:
+    SqliteSession(sqlite3* db, Options options);
+
+    std::string ToDb(std::string_view gbk) const;
+    std::string FromDb(std::string_view bytes) const;
+    bool Fail(ProviderError& error, std::string_view what = {}) const;
+    bool Refuse(ProviderError& error) const;
+    bool Run(std::string_view sql, std::span<const Variant> parameters, StatementResult& out,
+             ProviderError& error, bool checkReadOnly);
+    bool Bind(sqlite3_stmt* stmt, int index, const Variant& value) const;
+    void Describe(sqlite3_stmt* stmt, std::vector<ColumnInfo>& columns) const;
+    Variant ReadValue(sqlite3_stmt* stmt, int column, int type) const;
+    bool BaseTableOf(const RowChange& change, std::string& table, ProviderError& error) const;
+    std::string LocateClause(const RowChange& change, const std::string& table,
+                             std::vector<Variant>& parameters) const;
+
+    static int Progress(void* self);
+
+    sqlite3* db_;
+    Options options_;
+    int commandTimeout_ = 30;
+    std::chrono::steady_clock::time_point deadline_;
+    bool timedOut_ = false;
+};
+
+} // namespace vm::ado
