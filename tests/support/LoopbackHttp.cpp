@@ -161,6 +161,11 @@ std::size_t LoopbackHttpServer::RequestCount() const {
     return requests_.size();
 }
 
+std::size_t LoopbackHttpServer::ConnectionCount() const {
+    const std::lock_guard lock(mutex_);
+    return accepted_;
+}
+
 std::string LoopbackHttpServer::Response(int status, std::string_view extraHeaderLines,
                                          std::string_view body) {
     std::string response = "HTTP/1.1 " + std::to_string(status) + " " + ReasonOf(status) + "\r\n";
@@ -190,6 +195,7 @@ void LoopbackHttpServer::AcceptLoop() {
             return;
         }
         connections_.push_back(fd);
+        ++accepted_;
         workers_.emplace_back([this, fd] { Serve(fd); });
     }
 }

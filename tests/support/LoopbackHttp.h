@@ -62,6 +62,8 @@ public:
     std::string Url(std::string_view path = "/") const;
     std::vector<ReceivedRequest> Requests() const;
     std::size_t RequestCount() const;
+    // Connections accepted so far, whether or not a request arrived on them.
+    std::size_t ConnectionCount() const;
 
     // "HTTP/1.1 <status> <reason>", Content-Length, the extra lines (each ending in CR LF), body.
     static std::string Response(int status, std::string_view extraHeaderLines,
@@ -81,6 +83,7 @@ private:
     bool stopping_ = false;
     std::vector<ReceivedRequest> requests_;
     std::vector<int> connections_;
+    std::size_t accepted_ = 0;
     std::vector<std::thread> workers_;
     std::thread acceptor_;
 };
