@@ -158,6 +158,13 @@ TEST_F(WebAccessTest, LongHeadersLargeBodiesAndFailures) {
     EXPECT_EQ(WebAccess(refused, {.responseHeaders = &headers}), "");
     EXPECT_EQ(headers, std::string(2048, ' '));
 
+    // Malformed addresses: no host to connect to; blanks and GBK bytes in the path are escaped.
+    std::string noHost = "http://";
+    EXPECT_EQ(WebAccess(noHost), "");
+    std::string odd = server.Url("/a b\xD6\xD0");
+    EXPECT_EQ(WebAccess(odd, {.timeoutSeconds = 5}), big);
+    EXPECT_EQ(server.Requests().back().target, "/a%20b%D6%D0");
+
     // A session that cannot open returns nothing, and nothing for the out parameters either.
     headers = cookies = "old";
     EXPECT_EQ(WebAccess(url, {.proxy = " ", .responseHeaders = &headers, .newCookies = &cookies}),
