@@ -1,0 +1,292 @@
+#include "platform/ado/jet/JetReader.h"
+
+#include "platform/ado/jet/GbkTable.h"
+#include "platform/ado/jet/JetHeader.h"
+#include "platform/ado/jet/MdbChild.h"
+#include "platform/ado/jet/RowStream.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <poll.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vm::ado::jet {
+namespace {
+
+// A child that sends nothing for this long is taken to be stuck in a damaged file.
+constexpr int kSilenceLimitMs = 20000;
+constexpr int kChildExitedEarly = 70;
+constexpr std::uint32_t kLargestFrame = 1u << 28;
+
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+std::string Quoted(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+// Turns frames into tables and rows of the target database, inside one savepoint.
+class Loader {
+public:
+    explicit Loader(sqlite3* db) : db_(db) {}
+
+    bool begin() { return exec("SAVEPOINT vm_jet_open"); }
+    bool commit() { return exec("RELEASE vm_jet_open"); }
+    void rollback() {
+        insert_.reset();
+        sqlite3_exec(db_, "ROLLBACK TO vm_jet_open; RELEASE vm_jet_open", nullptr, nullptr,
+                     nullptr);
+    }
+
+    // Returns false with error() set; a Done frame sets done().
+    bool take(std::string_view payload) {
+        if (payload.empty())
+            return fail("the reader sent an empty frame");
+        FrameReader in(payload.substr(1));
+        switch (static_cast<Frame>(payload[0])) {
+        case Frame::Table:
+            return table(in);
+        case Frame::Row:
+            return row(in);
+        case Frame::Error:
+            error_ = std::string(in.text());
+            reported_ = true;
+            return false;
+        case Frame::Done:
+            done_ = true;
+            return true;
+        }
+        return fail("the reader sent an unknown frame");
+    }
+
+    bool done() const { return done_; }
+    // The child's own message, a complete sentence.
+    bool reported() const { return reported_; }
+    const std::string& error() const { return error_; }
+
+private:
+    bool table(FrameReader& in) {
+        const std::string name(in.text());
+        const std::uint16_t count = in.u16();
+        std::string create = "CREATE TABLE " + Quoted(name) + " (";
+        std::string insert = "INSERT INTO " + Quoted(name) + " VALUES (";
+        for (std::uint16_t i = 0; i < count; ++i) {
+            const std::string_view column = in.text();
+            const std::string_view type = in.text();
+            create += (i ? ", " : "") + Quoted(column) + " " + std::string(type);
+            insert += i ? ",?" : "?";
+        }
+        if (in.failed() || !in.atEnd() || count == 0)
+            return fail("the reader sent a damaged table definition");
+        if (!exec(create + ")"))
+            return false;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db_, (insert + ")").c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+            return fail(sqlite3_errmsg(db_));
+        insert_.reset(stmt);
+        columns_ = count;
+        return true;
+    }
+
+    bool row(FrameReader& in) {
+        sqlite3_stmt* stmt = insert_.get();
+        if (!stmt)
+            return fail("the reader sent a row before its table");
+        for (int i = 1; i <= columns_; ++i) {
+            switch (static_cast<Cell>(in.u8())) {
+            case Cell::Null:
+                sqlite3_bind_null(stmt, i);
+                break;
+            case Cell::Integer:
+                sqlite3_bind_int64(stmt, i, in.i64());
+                break;
+            case Cell::Real:
+                sqlite3_bind_double(stmt, i, in.f64());
+                break;
+            case Cell::Text: {
+                const std::string_view s = in.text();
+                sqlite3_bind_text(stmt, i, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+                break;
+            }
+            case Cell::Blob: {
+                const std::string_view s = in.text();
+                sqlite3_bind_blob(stmt, i, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+                break;
+            }
+            default:
+                return fail("the reader sent a damaged row");
+            }
+        }
+        if (in.failed() || !in.atEnd())
+            return fail("the reader sent a damaged row");
+        const int rc = sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        if (rc != SQLITE_DONE)
+            return fail(sqlite3_errmsg(db_));
+        return true;
+    }
+
+    bool exec(const std::string& sql) {
+        char* message = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
+            return true;
+        fail(message ? message : sqlite3_errmsg(db_));
+        sqlite3_free(message);
+        return false;
+    }
+
+    bool fail(const std::string& message) {
+        error_ = message;
+        return false;
+    }
+
+    sqlite3* db_;
+    Statement insert_{nullptr, &sqlite3_finalize};
+    int columns_ = 0;
+    bool done_ = false;
+    bool reported_ = false;
+    std::string error_;
+};
+
+JetOpenResult Failure(std::string message) {
+    return {false, std::move(message)};
+}
+
+// Reads frames from the child until it is done, fails, goes quiet or dies.
+std::string Receive(int fd, Loader& loader) {
+    std::vector<char> buffer(1 << 20);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == buffer.size())
+            buffer.resize(buffer.size() * 2); // a frame larger than the buffer
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kSilenceLimitMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0)
+            return "the reader stopped answering";
+        const ssize_t n = ::read(fd, buffer.data() + filled, buffer.size() - filled);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return loader.done() ? std::string() : "the reader ended early";
+        filled += static_cast<std::size_t>(n);
+        std::size_t begin = 0;
+        while (filled - begin >= 4) {
+            std::uint32_t length = 0;
+            std::memcpy(&length, buffer.data() + begin, 4);
+            if (length > kLargestFrame)
+                return "the reader sent a damaged frame";
+            if (filled - begin - 4 < length) {
+                if (length + 4 > buffer.size())
+                    buffer.resize(length + 4);
+                break;
+            }
+            if (!loader.take(std::string_view(buffer.data() + begin + 4, length)))
+                return loader.error().empty() ? "the reader failed" : loader.error();
+            begin += 4 + length;
+        }
+        std::memmove(buffer.data(), buffer.data() + begin, filled - begin);
+        filled -= begin;
+    }
+}
+
+[[noreturn]] void RunChild(const std::string& path, int fd) {
+    // Whatever libmdb does on its way out (it calls exit() on some damaged files), none of the
+    // parent's exit handlers may run here: this one, registered last, runs first.
+    std::atexit([] { ::_exit(kChildExitedEarly); });
+    if (!std::getenv("VM_JET_DEBUG")) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0)
+            ::dup2(null, STDERR_FILENO);
+    }
+    ::_exit(SendMdbTables(path, fd));
+}
+
+std::string DescribeExit(int status) {
+    if (WIFSIGNALED(status))
+        return "the reader crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+        return "the reader exited with status " + std::to_string(WEXITSTATUS(status));
+    return {};
+}
+
+} // namespace
+
+JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& passwordGbk,
+                             sqlite3* target) {
+    if (!target)
+        return Failure("No database to fill.");
+    std::string page0(kHeaderBytes, '\0');
+    {
+        std::ifstream file(linuxPath, std::ios::binary);
+        if (!file)
+            return Failure("Could not find file '" + linuxPath + "'.");
+        file.read(page0.data(), static_cast<std::streamsize>(page0.size()));
+        page0.resize(static_cast<std::size_t>(file.gcount()));
+    }
+    const HeaderCheck header = CheckHeader(page0, passwordGbk);
+    if (!header.ok)
+        return Failure(header.error);
+
+    GbkTable::Instance(); // built here: the child must not have to load iconv modules
+    Loader loader(target);
+    if (!loader.begin())
+        return Failure(loader.error());
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        loader.rollback();
+        return Failure("cannot start the reader: " + std::string(std::strerror(errno)));
+    }
+    std::fflush(nullptr); // or the child's exit would write the parent's buffers twice
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        loader.rollback();
+        return Failure("cannot start the reader: " + std::string(std::strerror(errno)));
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        RunChild(linuxPath, fds[1]);
+    }
+    ::close(fds[1]);
+    std::string problem = Receive(fds[0], loader);
+    ::close(fds[0]);
+    if (!problem.empty())
+        ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (problem.empty())
+        problem = DescribeExit(status);
+    else if (const std::string how = DescribeExit(status); !how.empty() && !WIFSIGNALED(status))
+        problem += " (" + how + ")";
+    if (problem.empty() && !loader.commit())
+        problem = loader.error();
+    if (!problem.empty()) {
+        loader.rollback();
+        if (loader.reported())
+            return Failure(problem);
+        return Failure("Unrecognized database format '" + linuxPath + "': " + problem + ".");
+    }
+    return {true, {}};
+}
+
+} // namespace vm::ado::jet
