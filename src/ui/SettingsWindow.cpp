@@ -48,10 +48,8 @@ gui::WindowSpec SettingsWindow::Spec() {
             "由Vellumark下载引擎（up.exe）自动完成下载"),
         Row("单选框2", ControlKind::RadioButton, "分组框2", {16, 40, 280, 22},
             "打开下载页面手动下载"),
-        Row("分组框1", ControlKind::GroupBox, "", {6, 86, 320, 70},
-            "下载引擎（up.exe）下载完成后"),
-        Row("选择框1", ControlKind::CheckBox, "分组框1", {16, 17, 256, 16},
-            "即刻打开文件所处目录"),
+        Row("分组框1", ControlKind::GroupBox, "", {6, 86, 320, 70}, "下载引擎（up.exe）下载完成后"),
+        Row("选择框1", ControlKind::CheckBox, "分组框1", {16, 17, 256, 16}, "即刻打开文件所处目录"),
         Row("选择框2", ControlKind::CheckBox, "分组框1", {16, 41, 256, 16}, "即刻关闭对话框"),
         Row("分组框3", ControlKind::GroupBox, "", {6, 164, 320, 60}, ""),
         Row("按钮1", ControlKind::PushButton, "分组框3", {10, 20, 93, 22}, "检测程序更新"),
@@ -75,10 +73,9 @@ std::vector<gui::Binding> SettingsWindow::Bindings() {
                      if (handlers_.checkProgramVersion)
                          handlers_.checkProgramVersion();
                  })});
-    b.push_back({std::string(kCatalogueButton), Event::Clicked,
-                 click([this] { RepairCatalogue(); })});
     b.push_back(
-        {std::string(kEngineButton), Event::Clicked, click([this] { RepairEngine(); })});
+        {std::string(kCatalogueButton), Event::Clicked, click([this] { RepairCatalogue(); })});
+    b.push_back({std::string(kEngineButton), Event::Clicked, click([this] { RepairEngine(); })});
     return b;
 }
 

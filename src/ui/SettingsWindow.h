@@ -17,7 +17,7 @@ inline constexpr std::string_view kSettingsWindowClass = "VelumSettings";
 // (the two repairs) or do nothing (the version check).
 struct SettingsWindowHandlers {
     std::function<void()> checkProgramVersion;
-    std::function<bool()> downloadCatalogueArchive;          // set\data.7z written
+    std::function<bool()> downloadCatalogueArchive;            // set\data.7z written
     std::function<bool(bool atStartup)> applyCatalogueArchive; // false: no set\data.7z
     std::function<bool(bool endRunningEngines)> repairDownloadEngine;
 };

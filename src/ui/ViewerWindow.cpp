@@ -3,6 +3,8 @@
 namespace vm::ui {
 namespace {
 
+constexpr std::string_view kBrowser = "超文本浏览框1";
+
 gui::Application& App() {
     return gui::Application::instance();
 }
@@ -17,7 +19,7 @@ gui::WindowSpec ViewerWindow::Spec() {
     // Every showing places the window first; showing it at its designed place would flash.
     spec.visible = false;
     gui::ControlSpec browser;
-    browser.name = std::string(kViewerBrowser);
+    browser.name = std::string(kBrowser);
     browser.kind = gui::ControlKind::Browser;
     browser.geometry = {32, 32, 412, 274};
     spec.controls = {browser};
@@ -41,9 +43,13 @@ gui::Window& ViewerWindow::Load(gui::Window& owner) {
     return App().loadWindow(Spec(), Bindings(), &owner, false);
 }
 
+gui::Control& ViewerWindow::Browser(gui::Window& viewer) {
+    return viewer.control(kBrowser);
+}
+
 void ViewerWindow::FitBrowser(gui::Window& viewer) {
     const gui::Rect client = viewer.geometry();
-    viewer.control(kViewerBrowser).setGeometry({-1, -1, client.width + 1, client.height + 1});
+    Browser(viewer).setGeometry({-1, -1, client.width + 1, client.height + 1});
 }
 
 } // namespace vm::ui

@@ -11,7 +11,6 @@
 namespace vm::ui {
 
 inline constexpr std::string_view kViewerWindowClass = "VelumViewer";
-inline constexpr std::string_view kViewerBrowser = "超文本浏览框1";
 
 class ViewerWindow {
 public:
@@ -22,6 +21,9 @@ public:
     static gui::Window* Loaded();
     // The loaded viewer, or a new one owned by `owner`, hidden until the caller places it.
     static gui::Window& Load(gui::Window& owner);
+
+    // Its browser control "超文本浏览框1".
+    static gui::Control& Browser(gui::Window& viewer);
 
     // The browser covers the client area and overlaps it by one pixel at the left and top,
     // where the control would otherwise draw its own frame.
