@@ -434,18 +434,25 @@ bool DbRecordset::fieldMissing(const FieldKey& field) {
 
 // ---- searching and one-shot conveniences -------------------------------------------------
 
+// Found when the end flag of the search direction is false. A flag that cannot be read (a
+// closed recordset) counts as not found rather than as a match.
+bool DbRecordset::EndNotReached(int direction) {
+    const bool atEnd = adoRecordset.GetBool(direction == -1 ? "BOF" : "EOF");
+    return NoError() && !atEnd;
+}
+
 bool DbRecordset::find(const std::string& criteria, int direction) {
     findCriteria = criteria;
     findDirection = direction;
     adoRecordset.Call(
         "find", {Variant(criteria), Variant(std::int32_t{0}), Variant(std::int32_t{direction})});
-    return !adoRecordset.GetBool(direction == -1 ? "BOF" : "EOF");
+    return EndNotReached(direction);
 }
 
 bool DbRecordset::findNext() {
     adoRecordset.Call("find", {Variant(findCriteria), Variant(std::int32_t{1}),
                                Variant(std::int32_t{findDirection})});
-    return !adoRecordset.GetBool(findDirection == -1 ? "BOF" : "EOF");
+    return EndNotReached(findDirection);
 }
 
 bool DbRecordset::replaceInColumn(const std::string& table, const std::string& column,

@@ -115,6 +115,7 @@ protected:
     bool LookUp(const FieldKey& field);
     // The trailing "no error" test of the operations that report success that way.
     static bool NoError();
+    bool EndNotReached(int direction);
 
     automation::Object adoRecordset;
     automation::Object adoFields;
