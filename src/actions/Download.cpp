@@ -1,0 +1,183 @@
+#include "actions/Download.h"
+
+#include "actions/DownloadEngine.h"
+#include "catalogue/Catalogue.h"
+#include "net/UrlText.h"
+#include "net/WinHttpFetch.h"
+#include "platform/fs/File.h"
+#include "platform/fs/Path.h"
+#include "platform/gui/Gui.h"
+#include "platform/kernel/Thread.h"
+#include "platform/text/Gbk.h"
+#include "sys/Archive.h"
+#include "sys/Endpoints.h"
+#include "sys/Process.h"
+#include "sys/Settings.h"
+#include "ui/MainWindow.h"
+#include "update/ServerInfo.h"
+
+namespace vm::actions {
+namespace {
+
+constexpr std::string_view kSevenZipSignature = "7z\xBC\xAF\x27\x1C";
+
+gui::Application& App() {
+    return gui::Application::instance();
+}
+
+// Removes everything below `folder` (ending in "\") and the folder itself. Stops at the first
+// entry that cannot go, so a read-only leftover never loops.
+bool RemoveTree(const std::string& folder) {
+    for (std::string name = fs::FindFirstFile(folder + "*"); !name.empty();
+         name = fs::FindFirstFile(folder + "*")) {
+        const std::string path = folder + name;
+        const bool removed = fs::IsFolder(path) ? RemoveTree(path + "\\") : fs::DeleteFile(path);
+        if (!removed)
+            return false;
+    }
+    return !fs::IsFolder(folder) || fs::RemoveFolder(folder);
+}
+
+// Moves every entry of `from` into `to` (both ending in "\"), merging folders that exist on
+// both sides; each moved entry leaves `from`, which is how the loop advances.
+bool MoveEntries(const std::string& from, const std::string& to) {
+    for (std::string name = fs::FindFirstFile(from + "*"); !name.empty();
+         name = fs::FindFirstFile(from + "*")) {
+        const std::string source = from + name;
+        const std::string target = to + name;
+        bool moved = false;
+        if (fs::IsFolder(source) && fs::IsFolder(target))
+            moved = MoveEntries(source + "\\", target + "\\") && fs::RemoveFolder(source);
+        else if (!fs::IsFolder(target))
+            moved = fs::MoveFile(source, target);
+        if (!moved)
+            return false;
+    }
+    return true;
+}
+
+std::string WithBackslash(std::string_view folder) {
+    std::string out(folder);
+    if (!text::EndsWithChar(out, '\\'))
+        out += '\\';
+    return out;
+}
+
+} // namespace
+
+std::string ResourceLocalPath(std::string_view categoryPath, std::string_view title) {
+    return sys::ProgramFolder() + std::string(kResourceFolder) + std::string(categoryPath) +
+           std::string(title) + ".rar";
+}
+
+std::string CloudDriveFilePage(std::string_view kpAddress) {
+    const std::vector<std::string> pieces = text::Split(kpAddress, ",");
+    if (pieces.size() < 2 || pieces[1].empty())
+        return {};
+    return sys::CurrentEndpoints().cloudSite + "/file/id_" + pieces[1] + ".html";
+}
+
+std::string EngineOnlyMessage(std::string_view title) {
+    return "原来资源 \"" + std::string(title) +
+           "\"\r\n\r\n下载页面是不能打开，需要使用Vellumark的下载引擎才可以下载呀！\r\n\r\n"
+           "设置通过下载引擎（up.exe）下载，先点击Vellumark右上角的设置，弹出设置窗口进行设置，"
+           "然后才可以下载了哦！";
+}
+
+void StartResourceDownload(const catalogue::ResourceRecord& record) {
+    StartResourceDownload(record.address, record.title, catalogue::CategoryPath(record.address),
+                          catalogue::CurrentPage());
+}
+
+void StartResourceDownload(std::string_view address, std::string_view title,
+                           std::string_view categoryPath, long long page) {
+    if (address.empty()) {
+        App().messageBox(kNoAddressMessage, "", 0);
+        return;
+    }
+    if (sys::CurrentDownloadSettings().viaEngine) {
+        RunDownloadEngine(address, ResourceLocalPath(categoryPath, title), page);
+        return;
+    }
+    if (address.substr(0, 4) == "http") {
+        ui::OpenWebPage(address);
+        return;
+    }
+    // A "kp" address without an identifier has no page to open; only the engine can use it.
+    const std::string filePage =
+        address.substr(0, 2) == "kp" ? CloudDriveFilePage(address) : std::string();
+    if (!filePage.empty())
+        ui::OpenWebPage(filePage);
+    else
+        App().messageBox(EngineOnlyMessage(title), kEngineOnlyCaption, 64);
+}
+
+void RunDownloadEngine(std::string_view address, std::string_view target, long long number) {
+    EnsureDownloadEngine();
+    // Started even when the repair failed: the command line then simply starts nothing.
+    sys::StartCommandThread(EngineCommandLine(sys::ProgramFolder(), address, target, number))
+        .Detach();
+    kernel::WaitDispatching(200);
+}
+
+void EnsureDownloadEngine() {
+    if (fs::Exists(EngineFilePath(sys::ProgramFolder())))
+        return;
+    if (App().messageBox(kRepairEngineQuestion, "", 0x44) != gui::IDYES)
+        return;
+    App().messageBox(RepairDownloadEngine(true) ? kEngineRepaired : kEngineNotRepaired, "", 0);
+}
+
+bool RepairDownloadEngine(bool killRunning) {
+    kernel::WaitDispatching(0);
+    const std::string bytes = ResolveCloudDriveLink(update::ServerInfo().ValueOf("下载引擎地址"));
+    // Without an archive there is nothing to install, so a running engine is neither ended
+    // nor waited for: its downloads go on.
+    if (!LooksLikeSevenZip(bytes))
+        return false;
+    const std::string archive = sys::ProgramFolder() + "up.7z";
+    if (!fs::WriteFileAtomic(archive, bytes))
+        return false;
+
+    while (sys::ProcessExists(kEngineFileName)) {
+        if (killRunning)
+            sys::TerminateProcessByName(kEngineFileName);
+        kernel::WaitDispatching(500);
+        if (App().ended()) {
+            fs::DeleteFile(archive);
+            return false;
+        }
+    }
+    const bool unpacked = UnpackReplacing(archive, sys::ProgramFolder());
+    fs::DeleteFile(archive);
+    return unpacked;
+}
+
+std::string ResolveCloudDriveLink(std::string_view pageAddress) {
+    const std::string identifier = net::CutBetween(pageAddress, "id_", ".htm", false);
+    std::string method = "GET";
+    std::string headers = "Referer: " + std::string(pageAddress);
+    net::WinHttpFetchArgs args;
+    args.method = &method;
+    args.extraHeaders = &headers;
+    return net::WinHttpFetch(sys::CurrentEndpoints().cloudScheduler + "/cdlsched/getdl?fid=" +
+                                 identifier + "&acc_params=entryid:" + identifier + ",pickupCode:",
+                             args);
+}
+
+bool LooksLikeSevenZip(std::string_view bytes) {
+    return bytes.substr(0, kSevenZipSignature.size()) == kSevenZipSignature;
+}
+
+bool UnpackReplacing(std::string_view archivePath, std::string_view folder) {
+    const std::string destination = WithBackslash(folder);
+    const std::string scratch = destination + "~" + fs::FileNameOf(archivePath) + "\\";
+    if (!RemoveTree(scratch))
+        return false;
+    const bool moved =
+        sys::UnpackArchive(archivePath, scratch) && MoveEntries(scratch, destination);
+    RemoveTree(scratch);
+    return moved;
+}
+
+} // namespace vm::actions

@@ -1,0 +1,44 @@
+#pragma once
+// The updates of the program (handed to the download engine as main.7z), of the download
+// engine (up.7z) and of the catalogue (data.7z, kept as set\data.7z until it is applied).
+
+#include <string>
+#include <string_view>
+
+namespace vm::update {
+
+inline constexpr std::string_view kCatalogueArchive = "set\\data.7z";
+
+// ProgramFolder + "set\data.7z".
+std::string CatalogueArchivePath();
+
+// The "立即更新" label: the program update through the download engine, number -1. Nothing
+// more happens here; unpacking main.7z and restarting are the engine's work.
+void StartProgramUpdate();
+
+// On the server check's thread, when the server names another engine version: fetches and
+// installs up.7z (waiting for a running engine), then records the version.
+void RefreshDownloadEngine();
+
+// Resolves the server's "数据库地址" and keeps the archive as set\data.7z, written whole or not
+// at all. False, with nothing written, when no archive arrived.
+bool DownloadCatalogueArchive();
+// On the server check's thread: downloads the catalogue archive, offers it in the status hint
+// and records the version.
+void RefreshCatalogueArchive();
+
+enum class ApplyResult {
+    NoArchive, // no set\data.7z
+    Applied,   // unpacked into set and deleted
+    Failed,    // not unpacked: the old catalogue stays and set\data.7z is kept
+};
+
+// Replaces the catalogue from set\data.7z: closes it, unpacks beside it and moves the new
+// files in only when unpacking succeeded. At start-up the caller opens the catalogue; otherwise
+// it is opened again, with the tree and the latest updates, and "数据已更新" shown. Runs the
+// catalogue's own work on the GUI thread whichever thread calls it.
+ApplyResult ApplyCatalogueArchiveWithResult(bool atStartup);
+// False only when there is no set\data.7z.
+bool ApplyCatalogueArchive(bool atStartup);
+
+} // namespace vm::update
