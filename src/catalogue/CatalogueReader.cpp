@@ -1,0 +1,120 @@
+#include "catalogue/CatalogueReader.h"
+
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace vm::catalogue {
+namespace {
+
+using automation::Variant;
+
+// Column names, in the order of the record fields they fill.
+constexpr std::array<const char*, 11> kListColumns = {
+    "ID", "名称", "介绍", "作者", "地址", "视频", "大小", "修改时间", "样式值", "权重", "编号"};
+constexpr std::array<const char*, 6> kTreeColumns = {"ID", "层次", "父ID", "名称", "介绍", "权重"};
+
+template <std::size_t N>
+std::array<db::FieldKey, N> ResolveColumns(db::DbRecordset& table,
+                                           const std::array<const char*, N>& names) {
+    std::array<db::FieldKey, N> keys;
+    for (std::size_t i = 0; i < N; ++i) {
+        const int index = table.fieldIndex(names[i]);
+        // A name the table spells differently (ADO matches names in any case) stays a name.
+        keys[i] = index >= 0 ? db::FieldKey(std::int32_t{index}) : db::FieldKey(names[i]);
+    }
+    return keys;
+}
+
+bool IsNull(const Variant& value) {
+    return value.IsNull() || value.IsEmpty();
+}
+
+void Widen(std::optional<int>& max, const Variant& value, int read) {
+    if (!IsNull(value) && (!max || read > *max))
+        max = read;
+}
+
+} // namespace
+
+std::int32_t ReadInteger(const Variant& value) {
+    double number = 0;
+    if (IsNull(value) || !value.ToDouble(number) || !std::isfinite(number))
+        return 0;
+    number = std::trunc(number);
+    constexpr double kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+    if (number < kMin)
+        return std::numeric_limits<std::int32_t>::min();
+    if (number > kMax)
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(number);
+}
+
+std::string ReadText(const Variant& value) {
+    std::string text;
+    if (IsNull(value) || !value.ToText(text))
+        return {};
+    return text;
+}
+
+CatalogueTables ReadTables(db::DbRecordset& listTable, db::DbRecordset& treeTable) {
+    CatalogueTables t;
+
+    // A failing move ends the reading: an error that never reaches EOF must not loop.
+    if (listTable.isOpen()) {
+        listTable.moveFirst();
+        const auto keys = ResolveColumns(listTable, kListColumns);
+        const double count = listTable.recordCount();
+        if (count > 0)
+            t.list.reserve(static_cast<std::size_t>(count));
+        while (!listTable.isEof()) {
+            ResourceRecord r;
+            const Variant category = listTable.getValue(keys[0]);
+            r.category = ReadInteger(category);
+            r.title = ReadText(listTable.getValue(keys[1]));
+            r.introduction = ReadText(listTable.getValue(keys[2]));
+            r.author = ReadText(listTable.getValue(keys[3]));
+            const Variant address = listTable.getValue(keys[4]);
+            r.address = ReadText(address);
+            r.video = ReadText(listTable.getValue(keys[5]));
+            r.size = ReadText(listTable.getValue(keys[6]));
+            const Variant modified = listTable.getValue(keys[7]);
+            r.modified = ReadInteger(modified);
+            r.style = ReadInteger(listTable.getValue(keys[8]));
+            r.weight = ReadInteger(listTable.getValue(keys[9]));
+            r.number = ReadInteger(listTable.getValue(keys[10]));
+            t.listCategoryNull.push_back(IsNull(category));
+            // "地址=''" matches an empty text but never a NULL.
+            t.listAddressNull.push_back(IsNull(address));
+            Widen(t.newestModified, modified, r.modified);
+            t.list.push_back(std::move(r));
+            if (!listTable.moveNext())
+                break;
+        }
+    }
+
+    if (treeTable.isOpen()) {
+        treeTable.moveFirst();
+        const auto keys = ResolveColumns(treeTable, kTreeColumns);
+        while (!treeTable.isEof()) {
+            CategoryNode c;
+            const Variant id = treeTable.getValue(keys[0]);
+            c.id = ReadInteger(id);
+            const Variant level = treeTable.getValue(keys[1]);
+            c.level = ReadInteger(level);
+            c.parent = ReadInteger(treeTable.getValue(keys[2]));
+            c.name = ReadText(treeTable.getValue(keys[3]));
+            c.introduction = ReadText(treeTable.getValue(keys[4]));
+            c.weight = ReadInteger(treeTable.getValue(keys[5]));
+            t.treeIdNull.push_back(IsNull(id));
+            Widen(t.deepestLevel, level, c.level);
+            t.tree.push_back(std::move(c));
+            if (!treeTable.moveNext())
+                break;
+        }
+    }
+    return t;
+}
+
+} // namespace vm::catalogue

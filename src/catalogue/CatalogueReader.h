@@ -1,0 +1,22 @@
+#pragma once
+// Reading the tables List and Tree into memory, once per opening of the catalogue.
+
+#include "catalogue/Records.h"
+#include "db/DbRecordset.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vm::catalogue {
+
+// How the catalogue reads a value: a number truncated toward zero to 32 bits, a text as
+// text; NULL (or a missing field) as 0 or "".
+std::int32_t ReadInteger(const automation::Variant& value);
+std::string ReadText(const automation::Variant& value);
+
+// Every row of both tables, from the first; a closed table gives no rows. Column positions
+// are looked up once per table, not once per value.
+CatalogueTables ReadTables(db::DbRecordset& listTable, db::DbRecordset& treeTable);
+
+} // namespace vm::catalogue

@@ -1,0 +1,86 @@
+#pragma once
+// The catalogue's rows as the browsing code holds them: decoded once when the catalogue opens,
+// integers as integers, and looked up through indexes built at the same time, so that no list
+// action goes back to the database.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vm::catalogue {
+
+// One row of table List.
+struct ResourceRecord {
+    int category = 0;         // "ID"
+    std::string title;        // "名称"
+    std::string introduction; // "介绍"
+    std::string author;       // "作者"
+    std::string address;      // "地址"
+    std::string video;        // "视频"
+    std::string size;         // "大小"
+    int modified = 0;         // "修改时间", seconds since 1970-01-01 00:00:00 UTC
+    int style = 0;            // "样式值"
+    int weight = 0;           // "权重"
+    int number = 0;           // "编号"
+    friend bool operator==(const ResourceRecord&, const ResourceRecord&) = default;
+};
+
+// One row of table Tree.
+struct CategoryNode {
+    int id = 0;               // "ID"
+    int level = 0;            // "层次"
+    int parent = 0;           // "父ID"
+    std::string name;         // "名称"
+    std::string introduction; // "介绍"
+    int weight = 0;           // "权重"
+    friend bool operator==(const CategoryNode&, const CategoryNode&) = default;
+};
+
+// Both tables in table order. The null flags keep what a Find on the recordset would see: a
+// NULL reads as 0 or "", yet "ID=0" or "地址=''" never matches it.
+struct CatalogueTables {
+    std::vector<ResourceRecord> list;
+    std::vector<bool> listCategoryNull;
+    std::vector<bool> listAddressNull;
+    std::optional<int> newestModified; // max(修改时间); none when every value is NULL
+
+    std::vector<CategoryNode> tree;
+    std::vector<bool> treeIdNull;
+    std::optional<int> deepestLevel; // max(层次)
+};
+
+// The tables with the indexes every query uses, built once; immutable afterwards, so lists
+// taken from it stay valid after the catalogue closes.
+class CatalogueData {
+public:
+    explicit CatalogueData(CatalogueTables tables);
+
+    const std::vector<ResourceRecord>& List() const { return tables_.list; }
+    const std::vector<CategoryNode>& Tree() const { return tables_.tree; }
+
+    // What "select max(修改时间) from List" and "select max(层次) from Tree" give, NULL as 0.
+    int NewestModified() const { return tables_.newestModified.value_or(0); }
+    int DeepestLevel() const { return tables_.deepestLevel.value_or(0); }
+
+    // Positions in List (0-based, table order) of the rows a Find "ID=<category>" visits.
+    const std::vector<std::uint32_t>& ResourcesOf(long long category) const;
+    // The first Tree row a Find "ID=<id>" stops at, or null.
+    const CategoryNode* Category(long long id) const;
+    // Tree rows of one level, table order.
+    const std::vector<std::uint32_t>& LevelRows(int level) const;
+    // The first List row whose "地址" equals `address` (ASCII letters in any case), or null.
+    const ResourceRecord* ResourceAt(std::string_view address) const;
+
+private:
+    CatalogueTables tables_;
+    std::unordered_map<long long, std::vector<std::uint32_t>> byCategory_;
+    std::unordered_map<long long, std::uint32_t> categoryRow_;
+    std::unordered_map<int, std::vector<std::uint32_t>> byLevel_;
+    std::unordered_map<std::string, std::uint32_t> byAddress_; // key folded to lower case
+};
+
+} // namespace vm::catalogue
