@@ -2,6 +2,7 @@
 
 #include "platform/ado/jet/GbkTable.h"
 #include "platform/ado/jet/JetHeader.h"
+#include "platform/ado/jet/JetReaderTesting.h"
 #include "platform/ado/jet/MdbChild.h"
 #include "platform/ado/jet/RowStream.h"
 
@@ -23,7 +24,8 @@ namespace vm::ado::jet {
 namespace {
 
 // A child that sends nothing for this long is taken to be stuck in a damaged file.
-constexpr int kSilenceLimitMs = 20000;
+int silenceLimitMs = 20000;
+ReaderFault injectedFault = ReaderFault::None;
 constexpr int kChildExitedEarly = 70;
 constexpr std::uint32_t kLargestFrame = 1u << 28;
 
@@ -175,7 +177,7 @@ std::string Receive(int fd, Loader& loader) {
         if (filled == buffer.size())
             buffer.resize(buffer.size() * 2); // a frame larger than the buffer
         pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kSilenceLimitMs);
+        const int ready = ::poll(&p, 1, silenceLimitMs);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready == 0)
@@ -215,18 +217,50 @@ std::string Receive(int fd, Loader& loader) {
         if (null >= 0)
             ::dup2(null, STDERR_FILENO);
     }
+    switch (injectedFault) {
+    case ReaderFault::Crash:
+        std::raise(SIGSEGV);
+        break;
+    case ReaderFault::Exit:
+        std::exit(1);
+    case ReaderFault::Hang:
+        for (;;)
+            ::pause();
+    case ReaderFault::None:
+        break;
+    }
     ::_exit(SendMdbTables(path, fd));
 }
 
 std::string DescribeExit(int status) {
     if (WIFSIGNALED(status))
-        return "the reader crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+        return "it crashed with signal " + std::to_string(WTERMSIG(status));
     if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        return "the reader exited with status " + std::to_string(WEXITSTATUS(status));
+        return "it exited with status " + std::to_string(WEXITSTATUS(status));
     return {};
 }
 
+// Waits for the child; with a limit (ms) gives up after it and returns false.
+bool WaitForChild(pid_t child, int& status, int limitMs) {
+    for (int waited = 0;; waited += 10) {
+        const pid_t done = ::waitpid(child, &status, limitMs > 0 ? WNOHANG : 0);
+        if (done == child)
+            return true;
+        if (done < 0 && errno != EINTR)
+            return true; // nothing left to wait for
+        if (limitMs > 0 && waited >= limitMs)
+            return false;
+        if (done == 0)
+            ::usleep(10000);
+    }
+}
+
 } // namespace
+
+void SetReaderFaultForTesting(ReaderFault fault, int silenceLimit) {
+    injectedFault = fault;
+    silenceLimitMs = silenceLimit;
+}
 
 JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& passwordGbk,
                              sqlite3* target) {
@@ -269,15 +303,19 @@ JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& pa
     ::close(fds[1]);
     std::string problem = Receive(fds[0], loader);
     ::close(fds[0]);
-    if (!problem.empty())
-        ::kill(child, SIGKILL);
+    // Closing our end makes a child still writing stop on SIGPIPE; one that went quiet, or
+    // whose frames were refused, is killed.
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    const bool finished = WaitForChild(child, status, problem.empty() ? 0 : 200);
+    if (!finished) {
+        ::kill(child, SIGKILL);
+        WaitForChild(child, status, 0);
     }
-    if (problem.empty())
-        problem = DescribeExit(status);
-    else if (const std::string how = DescribeExit(status); !how.empty() && !WIFSIGNALED(status))
-        problem += " (" + how + ")";
+    const std::string how = finished ? DescribeExit(status) : std::string();
+    if (problem.empty() && !how.empty())
+        problem = "the reader failed; " + how;
+    else if (!how.empty() && !loader.reported())
+        problem += "; " + how;
     if (problem.empty() && !loader.commit())
         problem = loader.error();
     if (!problem.empty()) {

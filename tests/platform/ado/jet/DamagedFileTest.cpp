@@ -3,14 +3,18 @@
 // process down, and leave the target either filled or untouched.
 
 #include "platform/ado/jet/JetReader.h"
+#include "platform/ado/jet/JetReaderTesting.h"
+#include "platform/ado/jet/MdbChild.h"
 
 #include "JetTestSupport.h"
 #include "mdbwriter/Catalogue.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <unistd.h>
 
 namespace vm::ado::jet {
 namespace {
@@ -84,14 +88,92 @@ TEST(DamagedFiles, NeverCrashTheProgram) {
             ++opened;
         } else {
             ++refused;
-            crashed += result.error.find("crashed") != std::string::npos;
+            crashed += result.error.find("; it ") != std::string::npos;
             EXPECT_FALSE(result.error.empty());
             EXPECT_EQ(tables, Table{}) << "run " << i << ": " << result.error;
         }
     }
-    std::printf("damaged files: %d opened, %d refused (%d by a crashing reader)\n", opened, refused,
-                crashed);
+    std::printf("damaged files: %d opened, %d refused (%d with the reader crashing or exiting)\n",
+                opened, refused, crashed);
     EXPECT_EQ(opened + refused, runs);
+}
+
+// Whatever the reading child does, the caller gets a clear failure and an untouched target,
+// and none of the caller's exit handlers run in the child.
+TEST(ReadingChild, FailuresBecomeOpenFailures) {
+    TempDir dir;
+    const std::string path = dir.file("ok.mdb");
+    vm::mdbwriter::CatalogueSpec spec;
+    spec.categories = 3;
+    spec.resources = 5;
+    spec.password = "";
+    std::string error;
+    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, spec, &error)) << error;
+    static std::string marker;
+    marker = dir.file("exit-handler-ran");
+    std::atexit([] { std::ofstream(marker) << "ran"; });
+
+    // A sanitizer build takes its time reporting a crash: only the hang gets a short limit.
+    const struct {
+        ReaderFault fault;
+        int silenceLimitMs;
+        const char* error;
+    } cases[] = {
+        {ReaderFault::Crash, 60000, "the reader ended early"},
+        {ReaderFault::Exit, 60000, "ended early"},
+        {ReaderFault::Hang, 1000, "stopped answering"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        SetReaderFaultForTesting(c.fault, c.silenceLimitMs);
+        Db db = MemoryDb();
+        const JetOpenResult result = MaterialiseMdb(path, "", db.get());
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+        EXPECT_EQ(Query(db.get(), "select name from sqlite_master"), Table{});
+    }
+    SetReaderFaultForTesting(ReaderFault::None);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    Db db = MemoryDb();
+    EXPECT_TRUE(MaterialiseMdb(path, "", db.get()).ok);
+}
+
+// Found by the in-process fuzzer: a usage-map row of length 0 makes libmdb dereference NULL.
+// In-process that ends the program; through the reading child it fails the open.
+class EmptyUsageMap : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vm::mdbwriter::CatalogueSpec spec;
+        spec.categories = 3;
+        spec.resources = 5;
+        spec.password = "";
+        std::string error;
+        ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path_, spec, &error)) << error;
+        // Page 1 holds the usage maps: rows 0 and 1 are MSysObjects', row 2 is Tree's. Start
+        // row 2 where row 1 starts and it has no bytes.
+        std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
+        char offset[2];
+        file.seekg(4096 + 14 + 2);
+        file.read(offset, 2);
+        file.seekp(4096 + 14 + 4);
+        file.write(offset, 2);
+    }
+    TempDir dir_;
+    std::string path_ = dir_.file("empty-map.mdb");
+};
+
+TEST_F(EmptyUsageMap, CrashesLibmdbInProcess) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    EXPECT_DEATH(SendMdbTables(path_, null), "");
+    ::close(null);
+}
+
+TEST_F(EmptyUsageMap, OnlyFailsTheOpen) {
+    Db db = MemoryDb();
+    const JetOpenResult result = MaterialiseMdb(path_, "", db.get());
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("the reader"), std::string::npos) << result.error;
+    EXPECT_EQ(Query(db.get(), "select name from sqlite_master"), Table{});
 }
 
 } // namespace
