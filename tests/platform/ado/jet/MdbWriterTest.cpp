@@ -11,7 +11,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -394,6 +396,40 @@ TEST(MdbWriter, RealAccessFileReadsLikeMdbReader) {
         }
     }
     EXPECT_EQ(ours, MdbReaderDump(path, ""));
+}
+
+// mdbwriter from-sqlite: declared types pick the column types, long texts become memos.
+TEST(MdbWriterCommand, CopiesASqliteDatabase) {
+    TempDir dir;
+    const std::string source = dir.file("in.sqlite"), target = dir.file("out.mdb");
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(source.c_str(), &raw), SQLITE_OK);
+        Db db(raw, &sqlite3_close);
+        const std::string sql =
+            U8(u8"create table 资源 (编号 integer, 名称 text, 比例 real, 介绍 text, 数据 blob);"
+               u8"insert into 资源 values (1, '一个', 0.5, null, x'00ff');"
+               u8"insert into 资源 values (2, null, null, '") +
+            std::string(300, 'm') + "', null);";
+        ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    const std::string command =
+        std::string(VM_MDBWRITER) + " from-sqlite '" + source + "' '" + target + "' --password pw";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Db db = MemoryDb();
+    const JetOpenResult result = MaterialiseMdb(target, "pw", db.get());
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(Query(db.get(), "select type from pragma_table_info('资源')"),
+              Table({{"INTEGER"}, {"TEXT"}, {"REAL"}, {"TEXT"}, {"BLOB"}}));
+    EXPECT_EQ(Query(db.get(), "select * from 资源 order by 编号"),
+              Table({{"1", "一个", "0.5", "<null>", std::string("\x00\xFF", 2)},
+                     {"2", "<null>", "<null>", std::string(300, 'm'), "<null>"}}));
+
+    EXPECT_NE(std::system((std::string(VM_MDBWRITER) + " from-sqlite '" + dir.file("none") + "' '" +
+                           dir.file("none.mdb") + "' 2>/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none.mdb")));
 }
 
 } // namespace
