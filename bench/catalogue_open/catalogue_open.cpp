@@ -198,9 +198,9 @@ int main(int argc, char** argv) {
                 static_cast<double>(exportPeak) / 1024);
     std::printf("%-40s %10.1f %12.1f\n", "MaterialiseMdb (open)", Median(openMs),
                 static_cast<double>(openPeak) / 1024);
-    std::printf("%-40s %10.1f %12.1f\n", "  of which the reading child", 0.0,
+    std::printf("%-40s %10s %12.1f\n", "  of which the reading child", "",
                 static_cast<double>(readerPeak) / 1024);
-    std::printf("%-40s %10.1f %12.1f\n", "  SQLite memory after the open", 0.0,
+    std::printf("%-40s %10s %12.1f\n", "  SQLite memory after the open", "",
                 static_cast<double>(sqliteBytes) / 1048576);
     std::printf("%-40s %10.1f\n", "whole process (start, open, scan, exit)", Median(processMs));
     std::printf("%-40s %10.1f\n", "scan all List columns in SQLite", Median(scanMs));
