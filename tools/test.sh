@@ -5,6 +5,8 @@ cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
 ./tools/check-format.sh
 cmake --preset dev
+# The independent .mdb reader (npm) that checks what our writer produces.
+./tools/mdbwriter/install-npm-checkers.sh build/dev/npm-checkers
 cmake --build --preset dev
 # Real windows run under Xvfb; the gui tests pick the xcb platform when DISPLAY is set.
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset dev "$@"

@@ -1,8 +1,10 @@
 #include "app/Program.h"
 
 #include "app/WorkingFolder.h"
+#include "platform/ado/Ado.h"
 #include "platform/fs/File.h"
 #include "platform/fs/Path.h"
+#include "platform/http/RequestObject.h"
 #include "platform/kernel/MessageEndpoint.h"
 #include "platform/kernel/NamedEvent.h"
 #include "platform/text/Gbk.h"
@@ -57,6 +59,9 @@ void Program::Start() {
 }
 
 void Program::CreateObjects() {
+    // The late-bound classes the logic creates by name: data access and the request objects.
+    ado::InstallAdoClasses();
+    http::InstallHttpClasses();
     windowList_ = std::make_unique<std::vector<std::string>>();
     sys::CurrentDownloadSettings() = sys::DownloadSettings{};
 }

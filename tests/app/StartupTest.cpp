@@ -96,6 +96,19 @@ TEST_F(StartupTest, ArchiveLikeFoldersAreRefused) {
     }
 }
 
+TEST_F(StartupTest, FolderWithBlanksAndChineseAndGarbledSettings) {
+    const fs::path inside = folder_.path() / fs::path(u8"程序 目录");
+    fs::create_directories(inside / "set");
+    const std::string garbled("\0\xFF\xFE[主窗口\n下载方式\r=1\n\x81", 17);
+    WriteBytes(inside / "set" / "Start.ini", garbled);
+    Start(folder_.windowsPath() + "程序 目录\\");
+    EXPECT_FALSE(gui::Application::instance().ended());
+    EXPECT_EQ(fs::file_size(inside / "set" / "dt" / "list.htm"), 2009u);
+    // The damaged file is read as it is and never replaced by defaults.
+    EXPECT_EQ(ReadBytes(inside / "set" / "Start.ini"), garbled);
+    EXPECT_FALSE(sys::CurrentDownloadSettings().viaEngine);
+}
+
 TEST_F(StartupTest, ReadOnlyFolderRunsWithoutItsFiles) {
     fs::permissions(folder_.path(), fs::perms::owner_read | fs::perms::owner_exec);
     Start(folder_);
