@@ -5,7 +5,6 @@
 #include "net/UrlText.h"
 #include "net/WinHttpFetch.h"
 #include "platform/fs/File.h"
-#include "platform/fs/Path.h"
 #include "platform/gui/Gui.h"
 #include "platform/kernel/Thread.h"
 #include "platform/text/Gbk.h"
@@ -23,44 +22,6 @@ constexpr std::string_view kSevenZipSignature = "7z\xBC\xAF\x27\x1C";
 
 gui::Application& App() {
     return gui::Application::instance();
-}
-
-// Removes everything below `folder` (ending in "\") and the folder itself. Stops at the first
-// entry that cannot go, so a read-only leftover never loops.
-bool RemoveTree(const std::string& folder) {
-    for (std::string name = fs::FindFirstFile(folder + "*"); !name.empty();
-         name = fs::FindFirstFile(folder + "*")) {
-        const std::string path = folder + name;
-        const bool removed = fs::IsFolder(path) ? RemoveTree(path + "\\") : fs::DeleteFile(path);
-        if (!removed)
-            return false;
-    }
-    return !fs::IsFolder(folder) || fs::RemoveFolder(folder);
-}
-
-// Moves every entry of `from` into `to` (both ending in "\"), merging folders that exist on
-// both sides; each moved entry leaves `from`, which is how the loop advances.
-bool MoveEntries(const std::string& from, const std::string& to) {
-    for (std::string name = fs::FindFirstFile(from + "*"); !name.empty();
-         name = fs::FindFirstFile(from + "*")) {
-        const std::string source = from + name;
-        const std::string target = to + name;
-        bool moved = false;
-        if (fs::IsFolder(source) && fs::IsFolder(target))
-            moved = MoveEntries(source + "\\", target + "\\") && fs::RemoveFolder(source);
-        else if (!fs::IsFolder(target))
-            moved = fs::MoveFile(source, target);
-        if (!moved)
-            return false;
-    }
-    return true;
-}
-
-std::string WithBackslash(std::string_view folder) {
-    std::string out(folder);
-    if (!text::EndsWithChar(out, '\\'))
-        out += '\\';
-    return out;
 }
 
 } // namespace
@@ -148,7 +109,9 @@ bool RepairDownloadEngine(bool killRunning) {
             return false;
         }
     }
-    const bool unpacked = UnpackReplacing(archive, sys::ProgramFolder());
+    // The archive library stages what it extracts and moves it in only when the whole archive
+    // was read, so a damaged up.7z leaves the old engine in place.
+    const bool unpacked = sys::UnpackArchive(archive, sys::ProgramFolder());
     fs::DeleteFile(archive);
     return unpacked;
 }
@@ -167,17 +130,6 @@ std::string ResolveCloudDriveLink(std::string_view pageAddress) {
 
 bool LooksLikeSevenZip(std::string_view bytes) {
     return bytes.substr(0, kSevenZipSignature.size()) == kSevenZipSignature;
-}
-
-bool UnpackReplacing(std::string_view archivePath, std::string_view folder) {
-    const std::string destination = WithBackslash(folder);
-    const std::string scratch = destination + "~" + fs::FileNameOf(archivePath) + "\\";
-    if (!RemoveTree(scratch))
-        return false;
-    const bool moved =
-        sys::UnpackArchive(archivePath, scratch) && MoveEntries(scratch, destination);
-    RemoveTree(scratch);
-    return moved;
 }
 
 } // namespace vm::actions

@@ -49,9 +49,4 @@ std::string ResolveCloudDriveLink(std::string_view pageAddress);
 
 // True when the bytes start like a 7z archive. Error pages and empty bodies do not.
 bool LooksLikeSevenZip(std::string_view bytes);
-// Extracts the archive into a scratch folder beside `folder` and only when that succeeded
-// moves what it holds into `folder`, replacing files of the same names; a damaged archive
-// leaves `folder` untouched. The scratch folder is removed either way.
-bool UnpackReplacing(std::string_view archivePath, std::string_view folder);
-
 } // namespace vm::actions

@@ -5,6 +5,7 @@
 #include "platform/fs/File.h"
 #include "platform/gui/Gui.h"
 #include "platform/kernel/Thread.h"
+#include "sys/Archive.h"
 #include "sys/Settings.h"
 #include "ui/MainWindow.h"
 #include "update/ServerInfo.h"
@@ -85,7 +86,9 @@ ApplyResult ApplyCatalogueArchiveWithResult(bool atStartup) {
     App().invoke([] { catalogue::CloseCatalogue(); });
     kernel::WaitDispatching(100);
 
-    const bool unpacked = actions::UnpackReplacing(archive, sys::ProgramFolder() + "set\\");
+    // Extracted beside the catalogue and moved over it only when the whole archive was read:
+    // a damaged archive leaves the old catalogue as it was.
+    const bool unpacked = sys::UnpackArchive(archive, sys::ProgramFolder() + "set");
     if (unpacked) {
         Hint("数据解密成功,等待重新打开数据库");
         kernel::WaitDispatching(100);

@@ -3,6 +3,7 @@
 #include "support/SevenZip.h"
 #include "support/TempFolder.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iconv.h>
 
@@ -238,6 +239,12 @@ void TestForum::AnswerFile(std::string_view target, HttpPeer& peer) {
         return;
     case FileMode::Damaged:
         peer.Send(LoopbackHttpServer::Response(200, header, bytes.substr(0, bytes.size() / 2)));
+        return;
+    case FileMode::Corrupt:
+        // Past the 32-byte signature header, inside the packed streams.
+        for (std::size_t i = 40; i < std::min<std::size_t>(bytes.size() / 2, 4096); ++i)
+            bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+        peer.Send(LoopbackHttpServer::Response(200, header, bytes));
         return;
     case FileMode::Empty:
         peer.Send(LoopbackHttpServer::Response(200, header, ""));

@@ -35,6 +35,7 @@ public:
         Serve,    // the registered bytes
         NotFound, // 404 with an HTML error page
         Damaged,  // the bytes cut in half: a 7z signature in front of a broken archive
+        Corrupt,  // whole length and intact headers, packed data overwritten near the start
         Empty,    // 200 with no body
         Stall,    // never answers
     };
