@@ -31,8 +31,8 @@ const MemberTable<Field>& Field::Members() {
     return table;
 }
 
-std::shared_ptr<Recordset> Field::Owner(Invocation& call, HResult& failure) const {
-    std::shared_ptr<Recordset> owner = owner_.lock();
+Recordset* Field::Owner(Invocation& call, HResult& failure) const {
+    Recordset* owner = owner_.Get();
     // A field of an earlier open (or of a closed recordset) describes nothing any more.
     if (!owner || owner->Generation() != generation_ || !owner->IsOpen() ||
         column_ >= owner->Columns().size()) {
@@ -131,7 +131,7 @@ const MemberTable<Fields>& Fields::Members() {
     return table;
 }
 
-Fields::Fields(std::weak_ptr<Recordset> owner, unsigned generation, std::size_t count)
+Fields::Fields(RecordsetRef owner, unsigned generation, std::size_t count)
     : owner_(std::move(owner)), generation_(generation) {
     items_.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -146,7 +146,7 @@ HResult Fields::Item(Invocation& call) {
     const Variant& key = call.Arg(0);
     long index = -1;
     if (key.Type() == VT_BSTR) {
-        const auto owner = owner_.lock();
+        const Recordset* owner = owner_.Get();
         if (owner && owner->Generation() == generation_)
             index = owner->FieldIndex(key.Text());
     } else if (key.IsMissing()) {

@@ -9,7 +9,6 @@
 
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vm::ado {
@@ -19,6 +18,14 @@ using automation::MemberTable;
 using automation::NativeDispatch;
 
 class Recordset;
+
+// A recordset as its Field objects see it: the pointer is good while the flag says the
+// recordset lives. Cheaper than locking a weak pointer on every value read.
+struct RecordsetRef {
+    Recordset* recordset = nullptr;
+    std::shared_ptr<const bool> alive;
+    Recordset* Get() const { return alive && *alive ? recordset : nullptr; }
+};
 
 // ADO's own failures (not the provider's).
 enum class Fault {
@@ -108,6 +115,7 @@ private:
 class Recordset : public NativeDispatch<Recordset> {
 public:
     static const MemberTable<Recordset>& Members();
+    ~Recordset() override { *alive_ = false; }
 
     // Fills the recordset from a statement's rows; `connection` may be null (disconnected).
     void Adopt(StatementResult result, std::shared_ptr<Connection> connection, std::string source,
@@ -210,7 +218,7 @@ private:
     int lastOptions_ = -1;
 
     std::vector<ColumnInfo> columns_;
-    std::unordered_map<std::string, int, automation::NoCaseHash, automation::NoCaseEqual> byName_;
+    automation::NameIndex byName_;
     std::vector<Entry> rows_;
     std::vector<std::size_t> view_;
     long pos_ = -1;
@@ -223,12 +231,13 @@ private:
     std::shared_ptr<class Criteria> findCriteria_;
 
     std::shared_ptr<automation::Dispatch> fields_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 class Field : public NativeDispatch<Field> {
 public:
     static const MemberTable<Field>& Members();
-    Field(std::weak_ptr<Recordset> owner, unsigned generation, std::size_t column)
+    Field(RecordsetRef owner, unsigned generation, std::size_t column)
         : owner_(std::move(owner)), generation_(generation), column_(column) {}
 
     HResult Value(Invocation& call);
@@ -243,9 +252,9 @@ public:
 
 private:
     // The owner while this field still describes its current rows.
-    std::shared_ptr<Recordset> Owner(Invocation& call, HResult& failure) const;
+    Recordset* Owner(Invocation& call, HResult& failure) const;
 
-    std::weak_ptr<Recordset> owner_;
+    RecordsetRef owner_;
     unsigned generation_;
     std::size_t column_;
 };
@@ -253,14 +262,14 @@ private:
 class Fields : public NativeDispatch<Fields> {
 public:
     static const MemberTable<Fields>& Members();
-    Fields(std::weak_ptr<Recordset> owner, unsigned generation, std::size_t count);
+    Fields(RecordsetRef owner, unsigned generation, std::size_t count);
 
     HResult Count(Invocation& call);
     HResult Item(Invocation& call);
     HResult Refresh(Invocation& call);
 
 private:
-    std::weak_ptr<Recordset> owner_;
+    RecordsetRef owner_;
     unsigned generation_;
     std::vector<std::shared_ptr<Field>> items_;
 };

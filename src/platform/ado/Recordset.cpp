@@ -100,9 +100,9 @@ void Recordset::Adopt(StatementResult result, std::shared_ptr<Connection> connec
                       std::string source, int cursorType, int lockType) {
     ForceClose();
     columns_ = std::move(result.columns);
-    byName_.clear();
+    byName_.Clear();
     for (std::size_t i = 0; i < columns_.size(); ++i)
-        byName_.emplace(columns_[i].name, static_cast<int>(i));
+        byName_.Add(columns_[i].name, static_cast<int>(i));
     rows_.clear();
     rows_.reserve(result.rows.size());
     for (Row& row : result.rows) {
@@ -128,7 +128,7 @@ void Recordset::ForceClose() {
     open_ = false;
     ++generation_;
     columns_.clear();
-    byName_.clear();
+    byName_.Clear();
     rows_.clear();
     view_.clear();
     pos_ = -1;
@@ -244,8 +244,7 @@ void Recordset::RebuildView() {
 }
 
 int Recordset::FieldIndex(std::string_view name) const {
-    const auto it = byName_.find(name);
-    return it == byName_.end() ? -1 : it->second;
+    return byName_.Find(name);
 }
 
 // ---- field access ------------------------------------------------------------------------
@@ -1207,9 +1206,8 @@ HResult Recordset::MaxRecords(Invocation& call) {
 
 HResult Recordset::Fields(Invocation& call) {
     if (!fields_)
-        fields_ =
-            std::make_shared<ado::Fields>(std::static_pointer_cast<Recordset>(shared_from_this()),
-                                          generation_, open_ ? columns_.size() : 0);
+        fields_ = std::make_shared<ado::Fields>(RecordsetRef{this, alive_}, generation_,
+                                                open_ ? columns_.size() : 0);
     return call.Return(Variant(fields_));
 }
 

@@ -11,7 +11,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace vm::automation {
@@ -94,6 +93,27 @@ struct NoCaseEqual {
     bool operator()(std::string_view a, std::string_view b) const;
 };
 
+// Names to small numbers, matched without regard to ASCII case; the first of equal names wins.
+// An open-addressing table: every late-bound call looks a member up by name, and the catalogue
+// makes millions of them when it reads its lists.
+class NameIndex {
+public:
+    void Add(std::string name, int value);
+    // The value of the name, or -1.
+    int Find(std::string_view name) const;
+    void Clear();
+
+private:
+    struct Slot {
+        std::size_t hash = 0;
+        int entry = -1;
+    };
+    void Grow();
+
+    std::vector<std::pair<std::string, int>> entries_;
+    std::vector<Slot> slots_;
+};
+
 template <class T> struct MemberDef {
     std::string_view name;
     std::uint16_t kinds;
@@ -105,20 +125,17 @@ template <class T> class MemberTable {
 public:
     MemberTable(std::initializer_list<MemberDef<T>> defs) : defs_(defs) {
         for (std::size_t i = 0; i < defs_.size(); ++i)
-            index_.emplace(std::string(defs_[i].name), static_cast<int>(i));
+            index_.Add(std::string(defs_[i].name), static_cast<int>(i));
     }
     const MemberDef<T>* Find(std::string_view name, int& id) const {
-        const auto it = index_.find(name);
-        if (it == index_.end())
-            return nullptr;
-        id = it->second;
-        return &defs_[static_cast<std::size_t>(id)];
+        id = index_.Find(name);
+        return id < 0 ? nullptr : &defs_[static_cast<std::size_t>(id)];
     }
     const MemberDef<T>& At(int id) const { return defs_[static_cast<std::size_t>(id)]; }
 
 private:
     std::vector<MemberDef<T>> defs_;
-    std::unordered_map<std::string, int, NoCaseHash, NoCaseEqual> index_;
+    NameIndex index_;
 };
 
 // Base of the native classes: T provides `static const MemberTable<T>& Members();`.

@@ -16,8 +16,10 @@ struct CallState {
 thread_local CallState t_state;
 
 void Record(int code, std::string exception = {}) {
-    t_state.code = code;
-    t_state.exception = std::move(exception);
+    CallState& state = t_state;
+    state.code = code;
+    if (!exception.empty() || !state.exception.empty())
+        state.exception = std::move(exception);
 }
 
 // The kinds to try, in order, for each kind of call.
@@ -70,22 +72,86 @@ HResult Invocation::Throw(std::string description) {
     return kDispException;
 }
 
+// Member and column names are short and few per table: the length and up to eight bytes from
+// both ends tell them apart well enough, without a multiply per byte.
 std::size_t NoCaseHash::operator()(std::string_view text) const {
-    std::size_t hash = 1469598103934665603ull;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(FoldAscii(c));
-        hash *= 1099511628211ull;
+    std::uint64_t head = 0, tail = 0;
+    const std::size_t n = text.size() < 8 ? text.size() : 8;
+    for (std::size_t i = 0; i < n; ++i) {
+        head = head << 8 | static_cast<unsigned char>(FoldAscii(text[i]));
+        tail = tail << 8 | static_cast<unsigned char>(FoldAscii(text[text.size() - 1 - i]));
     }
-    return hash;
+    const std::uint64_t mixed =
+        (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ text.size()) * 0xBF58476D1CE4E5B9ull;
+    return static_cast<std::size_t>(mixed ^ (mixed >> 29));
 }
 
+// Names may be GBK: a two-byte character compares exactly, even when its trail byte looks
+// like a letter.
 bool NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
     if (a.size() != b.size())
         return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (static_cast<unsigned char>(a[i]) >= 0x80 && i + 1 < a.size()) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1])
+                return false;
+            ++i;
+            continue;
+        }
         if (FoldAscii(a[i]) != FoldAscii(b[i]))
             return false;
+    }
     return true;
+}
+
+void NameIndex::Add(std::string name, int value) {
+    if (Find(name) >= 0)
+        return;
+    entries_.emplace_back(std::move(name), value);
+    if (slots_.size() < entries_.size() * 2) {
+        Grow();
+        return;
+    }
+    const std::size_t hash = NoCaseHash{}(entries_.back().first);
+    std::size_t at = hash & (slots_.size() - 1);
+    while (slots_[at].entry >= 0)
+        at = (at + 1) & (slots_.size() - 1);
+    slots_[at] = {hash, static_cast<int>(entries_.size() - 1)};
+}
+
+void NameIndex::Grow() {
+    std::size_t size = 8;
+    while (size < entries_.size() * 4)
+        size *= 2;
+    slots_.assign(size, Slot{});
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const std::size_t hash = NoCaseHash{}(entries_[i].first);
+        std::size_t at = hash & (size - 1);
+        while (slots_[at].entry >= 0)
+            at = (at + 1) & (size - 1);
+        slots_[at] = {hash, static_cast<int>(i)};
+    }
+}
+
+int NameIndex::Find(std::string_view name) const {
+    if (slots_.empty())
+        return -1;
+    const std::size_t hash = NoCaseHash{}(name);
+    for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+        const Slot& slot = slots_[at];
+        if (slot.entry < 0)
+            return -1;
+        if (slot.hash == hash) {
+            const auto& entry = entries_[static_cast<std::size_t>(slot.entry)];
+            if (NoCaseEqual{}(entry.first, name))
+                return entry.second;
+        }
+    }
+}
+
+void NameIndex::Clear() {
+    entries_.clear();
+    slots_.clear();
 }
 
 Variant Object::Run(CallKind kind, std::string_view member, std::span<const Variant> args,
@@ -139,14 +205,14 @@ Variant Object::Run(CallKind kind, std::string_view member, std::span<const Vari
 
     Variant result;
     std::string exception;
-    // Keep the object alive through the call even if the member drops the last other reference.
-    const std::shared_ptr<Dispatch> keep = object_;
-    const HResult hr = keep->Invoke(binding.id, chosen, callArgs, result, exception);
+    // This handle keeps the object alive through the call: it is const and the member cannot
+    // reach it.
+    const HResult hr = object_->Invoke(binding.id, chosen, callArgs, result, exception);
     if (Failed(hr)) {
         Record(CallErrorOf(hr), std::move(exception));
         return {};
     }
-    if (want != VT_VARIANT) {
+    if (want != VT_VARIANT && want != result.Type()) {
         Variant converted;
         if (Failed(result.ChangeType(want, converted))) {
             Record(kResultMismatch);
@@ -215,6 +281,10 @@ double Object::CallNumber(std::string_view member, Args args) const {
 
 Object Object::CallObject(std::string_view member, Args args) const {
     return ObjectOf(Call(member, args, VT_DISPATCH));
+}
+
+Object ObjectOf(Variant&& value) {
+    return Object(std::move(value).TakeDispatcher());
 }
 
 Object ObjectOf(const Variant& value) {

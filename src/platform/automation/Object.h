@@ -68,6 +68,7 @@ private:
 
 // The object a variant holds, or no object.
 Object ObjectOf(const Variant& value);
+Object ObjectOf(Variant&& value);
 
 // Error codes of the late-bound layer. 0 is success.
 enum CallError : int {

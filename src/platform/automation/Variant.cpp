@@ -287,6 +287,12 @@ const std::shared_ptr<Dispatch>& Variant::Dispatcher() const {
     return d ? *d : kNullDispatch;
 }
 
+std::shared_ptr<Dispatch> Variant::TakeDispatcher() && {
+    if (auto* d = std::get_if<std::shared_ptr<Dispatch>>(&payload_))
+        return std::move(*d);
+    return Deref().Dispatcher();
+}
+
 HResult Variant::ChangeType(std::uint16_t want, Variant& out) const {
     const Variant& v = Deref();
     if (want == VT_VARIANT || want == v.vt_) {
@@ -605,9 +611,15 @@ std::string FormatNumber(double value) {
         std::snprintf(buffer, sizeof buffer, "%.0f", value);
         return std::string(buffer) == "-0" ? "0" : buffer;
     }
+    // to_chars, unlike printf, ignores the locale a toolkit may have set.
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15G", value);
-    return buffer;
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, result.ptr);
+    for (char& c : text)
+        if (c == 'e')
+            c = 'E';
+    return text;
 }
 
 bool ParseNumber(std::string_view text, double& out) {

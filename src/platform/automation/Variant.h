@@ -119,6 +119,8 @@ public:
     const Bytes& ByteArray() const;
     const std::vector<Variant>& Items() const;
     const std::shared_ptr<Dispatch>& Dispatcher() const;
+    // Moves the object out of a VT_DISPATCH variant (no reference-count traffic).
+    std::shared_ptr<Dispatch> TakeDispatcher() &&;
 
     // VariantChangeType: the value as type `want` (one of the scalar types, VT_BSTR, VT_DATE,
     // VT_BOOL, VT_DISPATCH, VT_BYTES, or VT_VARIANT for no conversion). Empty converts to zero,

@@ -186,3 +186,33 @@ TEST(Creation, RegistryAndInitialisationCount) {
 
 } // namespace
 } // namespace vm::automation
+
+namespace vm::automation {
+namespace {
+
+TEST(NameIndexTest, CaseFirstWinsAndMany) {
+    NameIndex index;
+    index.Add("Value", 1);
+    index.Add("VALUE", 2); // the first of equal names wins
+    index.Add("\xC3\xFB\xB3\xC6", 3);
+    EXPECT_EQ(index.Find("value"), 1);
+    EXPECT_EQ(index.Find("vALUe"), 1);
+    EXPECT_EQ(index.Find("\xC3\xFB\xB3\xC6"), 3);
+    // Two-byte characters are not case-folded: a trail byte that looks like a letter stays.
+    EXPECT_EQ(index.Find("\xC3\xDB\xB3\xC6"), -1);
+    index.Add("\x81\x41", 4);
+    EXPECT_EQ(index.Find("\x81\x61"), -1);
+    EXPECT_EQ(index.Find("\x81\x41"), 4);
+    EXPECT_EQ(index.Find("Values"), -1);
+    EXPECT_EQ(index.Find(""), -1);
+    // Many names with a shared head and tail still resolve (the table grows as it fills).
+    for (int i = 0; i < 500; ++i)
+        index.Add("col" + std::to_string(i) + "_x", 100 + i);
+    for (int i = 0; i < 500; ++i)
+        EXPECT_EQ(index.Find("COL" + std::to_string(i) + "_X"), 100 + i);
+    index.Clear();
+    EXPECT_EQ(index.Find("value"), -1);
+}
+
+} // namespace
+} // namespace vm::automation
