@@ -32,6 +32,19 @@ gui::ControlSpec Row(std::string name, ControlKind kind, std::string container, 
     return spec;
 }
 
+std::string_view ApplyMessage(CatalogueApplyResult result) {
+    switch (result) {
+    case CatalogueApplyResult::Applied:
+        return "数据同步成功";
+    case CatalogueApplyResult::NoArchive:
+        return "取回的数据,不存在,无法正常更新!";
+    case CatalogueApplyResult::Failed:
+        break;
+    }
+    // An archive that would not unpack leaves the old catalogue in place: that is no success.
+    return "数据同步失败";
+}
+
 } // namespace
 
 SettingsWindow::SettingsWindow(SettingsWindowHandlers handlers) : handlers_(std::move(handlers)) {}
@@ -116,8 +129,10 @@ void SettingsWindow::RepairCatalogue() {
         App().messageBox("数据同步失败", "", gui::MB_OK);
         return;
     }
-    const bool applied = handlers_.applyCatalogueArchive && handlers_.applyCatalogueArchive(false);
-    App().messageBox(applied ? "数据同步成功" : "取回的数据,不存在,无法正常更新!", "", gui::MB_OK);
+    const CatalogueApplyResult result = handlers_.applyCatalogueArchive
+                                            ? handlers_.applyCatalogueArchive()
+                                            : CatalogueApplyResult::Failed;
+    App().messageBox(ApplyMessage(result), "", gui::MB_OK);
     button.setEnabled(true);
     button.setText("修复数据");
 }

@@ -13,12 +13,20 @@ namespace vm::ui {
 
 inline constexpr std::string_view kSettingsWindowClass = "VelumSettings";
 
+// What applying the downloaded catalogue archive came to.
+enum class CatalogueApplyResult {
+    NoArchive, // no set\data.7z to apply
+    Applied,
+    Failed, // not unpacked; the old catalogue stays
+};
+
 // The maintenance operations behind the three buttons. Handlers left empty count as failures
 // (the two repairs) or do nothing (the version check).
 struct SettingsWindowHandlers {
     std::function<void()> checkProgramVersion;
-    std::function<bool()> downloadCatalogueArchive;            // set\data.7z written
-    std::function<bool(bool atStartup)> applyCatalogueArchive; // false: no set\data.7z
+    std::function<bool()> downloadCatalogueArchive; // set\data.7z written
+    // Applies set\data.7z while the program runs (not the start-up variant).
+    std::function<CatalogueApplyResult()> applyCatalogueArchive;
     std::function<bool(bool endRunningEngines)> repairDownloadEngine;
 };
 

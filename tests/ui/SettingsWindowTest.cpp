@@ -134,16 +134,20 @@ TEST_F(SettingsWindowTest, EveryWayOfClosingWritesAndReloadsTheChoices) {
 }
 
 TEST_F(SettingsWindowTest, CatalogueRepairCaptionsAndMessages) {
+    using Apply = CatalogueApplyResult;
     struct Case {
-        bool downloaded, applied;
+        bool downloaded;
+        Apply applied;
         const char* message;
         bool enabledAfter;
         const char* captionAfter;
     };
     const Case cases[] = {
-        {false, false, "数据同步失败", false, "修复数据库中"},
-        {true, true, "数据同步成功", true, "修复数据"},
-        {true, false, "取回的数据,不存在,无法正常更新!", true, "修复数据"},
+        {false, Apply::Failed, "数据同步失败", false, "修复数据库中"},
+        {true, Apply::Applied, "数据同步成功", true, "修复数据"},
+        {true, Apply::NoArchive, "取回的数据,不存在,无法正常更新!", true, "修复数据"},
+        // A damaged archive kept the old catalogue: reported as the failure it is.
+        {true, Apply::Failed, "数据同步失败", true, "修复数据"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> calls;
@@ -154,8 +158,8 @@ TEST_F(SettingsWindowTest, CatalogueRepairCaptionsAndMessages) {
             calls.push_back("download");
             return c.downloaded;
         };
-        handlers_.applyCatalogueArchive = [&](bool atStartup) {
-            calls.push_back(atStartup ? "apply startup" : "apply");
+        handlers_.applyCatalogueArchive = [&] {
+            calls.push_back("apply");
             return c.applied;
         };
         const std::size_t boxes = ShownBoxes().size();
