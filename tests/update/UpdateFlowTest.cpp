@@ -137,14 +137,6 @@ TEST_F(UpdateTest, FirstStartWithoutCatalogueDownloadsAndInstallsIt) {
     EXPECT_FALSE(Exists("set/data.7z"));
     EXPECT_TRUE(catalogue::OpenCatalogue());
     EXPECT_EQ(CatalogueNames().size(), 4u);
-    // The request named the file and carried its page as the referrer.
-    const auto requests = forum.Requests();
-    const auto download = std::find_if(requests.begin(), requests.end(), [](const auto& r) {
-        return r.target.starts_with("/cdlsched/");
-    });
-    ASSERT_NE(download, requests.end());
-    EXPECT_EQ(download->target, "/cdlsched/getdl?fid=db&acc_params=entryid:db,pickupCode:");
-    EXPECT_EQ(download->Header("Referer"), forum.FilePage("db"));
 }
 
 TEST_F(UpdateTest, MissingCatalogueThatCannotBeFetchedIsReportedAsNotRepaired) {
