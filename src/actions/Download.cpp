@@ -6,6 +6,7 @@
 #include "net/WinHttpFetch.h"
 #include "platform/fs/File.h"
 #include "platform/gui/Gui.h"
+#include "platform/http/RequestObject.h"
 #include "platform/kernel/Thread.h"
 #include "platform/text/Gbk.h"
 #include "sys/Archive.h"
@@ -117,6 +118,8 @@ bool RepairDownloadEngine(bool killRunning) {
 }
 
 std::string ResolveCloudDriveLink(std::string_view pageAddress) {
+    // The settings window may repair the engine before anything else has made a request.
+    http::InstallHttpClasses();
     const std::string identifier = net::CutBetween(pageAddress, "id_", ".htm", false);
     std::string method = "GET";
     std::string headers = "Referer: " + std::string(pageAddress);
