@@ -24,8 +24,10 @@ struct Database {
     std::unique_ptr<db::DbRecordset> treeTable;
 };
 
+// Never destroyed: the objects are released by the exit clean-up, and a destructor run after
+// the ADO classes' own static tables are gone would call into freed memory.
 Database& TheDatabase() {
-    static Database database;
+    static Database& database = *new Database;
     return database;
 }
 

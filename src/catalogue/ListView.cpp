@@ -91,8 +91,10 @@ void RenderPage(gui::Window& window, const ListState& s, const std::string& keyw
 
 } // namespace
 
+// Never destroyed, like the database objects: the cached document belongs to a browser that
+// is gone by the time static objects are destroyed.
 detail::State& detail::TheState() {
-    static State state;
+    static State& state = *new State;
     return state;
 }
 
