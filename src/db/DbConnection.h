@@ -88,9 +88,47 @@ public:
     virtual automation::Object getComObject();
     virtual void setComObject(const automation::Object& object);
 
+    // Schema, DDL and maintenance, in the dialect of `dbKind`. Each builds its statement in
+    // `lastSql` (readable through `lastStatement`); a provider error leaves it there.
+    // Exports through "Select ... Into [Text;...]" (.txt, .csv) or [Excel 8.0;...] (.xls);
+    // -1 for any other extension, else the records affected (-1 when not reported).
+    virtual std::int32_t exportTable(const std::string& table, const std::string& target,
+                                     const std::string& sheet = "Table",
+                                     const std::string& columns = "*",
+                                     const std::string& condition = "", bool header = false);
+    virtual bool createDatabase(const std::string& name);
+    virtual bool dropDatabase(const std::string& name);
+    virtual bool createTable(const std::string& table, const std::vector<FieldDef>& fields);
+    virtual bool dropTable(const std::string& table);
+    virtual bool truncateTable(const std::string& table);
+    // An empty index name becomes "IX_" table "_" columns, written back to the caller.
+    virtual bool createIndex(const std::string& table, const std::string& columns,
+                             std::string* indexName = nullptr);
+    virtual bool dropIndex(const std::string& table, const std::string& columns,
+                           std::string* indexName = nullptr);
+    virtual bool addColumn(const std::string& table, const std::string& column,
+                           const FieldDef& def);
+    virtual bool alterColumn(const std::string& table, const std::string& column,
+                             const FieldDef& def);
+    virtual bool dropColumn(const std::string& table, const std::string& column);
+    virtual bool createLogin(const std::string& login, const std::string& password);
+    virtual bool dropLogin(const std::string& login);
+    virtual bool useDatabase(const std::string& name);
+    // Names each followed by ","; which 1 all, 0 user databases/tables only. listTables method
+    // 0 reads the provider's tables schema, 1 the dialect's catalogue query.
+    virtual std::string listDatabases(int which);
+    virtual std::string listTables(int which, int method);
+    virtual bool shrinkDatabase(const std::string& name);
+    virtual bool truncateLog(const std::string& name);
+    // 0 done, 1 not Access or no compaction engine, 2 compaction failed, 3 replacing failed.
+    virtual int compactAccess(const std::string& path, const std::string& password);
+    virtual std::string columnConstraintText(const FieldDef& def);
+    virtual std::string columnTypeName(const FieldDef& def);
+
     DbKind kind() const { return dbKind; }
     const std::string& currentDatabase() const { return databaseName; }
     int debug() const { return debugMode; }
+    const std::string& lastStatement() const { return lastSql; }
 
 protected:
     automation::Object adoConnection;
@@ -103,6 +141,8 @@ protected:
 private:
     // Steps 4 and 5 of every open: "close" (its error ignored), "open", then "State".
     bool OpenWith(const std::string& text);
+    // Steps 2-5 of every DDL operation: run `lastSql`, note `label`, judge the outcome.
+    bool RunDdl(const char* label);
 };
 
 // The folder part of a path: up to and including the last "\", or the last "/" when there is

@@ -289,8 +289,8 @@ TEST(DbConnectionText, OpenTextWritesSchemaIni) {
     const std::string path = folder.windowsPath() + "data.csv";
     std::vector<FieldDef> fields;
     DbConnection connection;
-    // There is no text driver here: the open fails, but Schema.ini is written first.
-    EXPECT_FALSE(connection.openText(path, &fields, true, ";"));
+    // Schema.ini is written before the folder opens as a text source.
+    EXPECT_TRUE(connection.openText(path, &fields, true, ";"));
     ASSERT_EQ(fields.size(), 1u);
     EXPECT_EQ(fields[0].columnName, "F1");
     const std::string ini = vm::testing::ReadBytes(folder / "Schema.ini");
@@ -306,7 +306,7 @@ TEST(DbConnectionText, OpenTextWritesSchemaIni) {
     typed[0].columnName = "n", typed[0].dataType = 3;
     typed[1].columnName = "when", typed[1].dataType = 7;
     typed[2].columnName = "s", typed[2].dataType = 200, typed[2].definedSize = 12;
-    EXPECT_FALSE(connection.openText(path, &typed, false, ",", "OEM", 1));
+    EXPECT_TRUE(connection.openText(path, &typed, false, ",", "OEM", 1));
     const std::string second = vm::testing::ReadBytes(folder / "Schema.ini");
     for (const char* line : {"ColNameHeader=False", "Col1=n Integer", "Col2=when DateTime",
                              "Col3=s Text Width 12", "CharacterSet=OEM"})

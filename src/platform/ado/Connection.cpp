@@ -1,4 +1,5 @@
 #include "platform/ado/Objects.h"
+#include "platform/ado/TextProvider.h"
 
 namespace vm::ado {
 namespace {
@@ -169,7 +170,17 @@ std::shared_ptr<Recordset> Connection::Run(std::string_view sql,
     ClearErrors();
     StatementResult result;
     session_->SetCommandTimeout(timeoutSeconds);
-    if (!session_->Execute(sql, parameters, result, error)) {
+    // "Select ... Into [Text;...].file": the rows come from the session, the file from here,
+    // so every provider exports the same way.
+    ExportStatement exportTo;
+    if (ParseExportStatement(sql, exportTo)) {
+        StatementResult rows;
+        if (!session_->Execute(exportTo.select, parameters, rows, error) ||
+            !WriteExport(exportTo, rows, result.recordsAffected, error)) {
+            ReportError(error);
+            return nullptr;
+        }
+    } else if (!session_->Execute(sql, parameters, result, error)) {
         ReportError(error);
         return nullptr;
     }

@@ -2,6 +2,7 @@
 #include "platform/ado/FastText.h"
 #include "platform/ado/Provider.h"
 #include "platform/ado/SqliteSession.h"
+#include "platform/ado/TextProvider.h"
 #include "platform/fs/Path.h"
 #include "platform/text/Gbk.h"
 
@@ -72,6 +73,11 @@ std::unique_ptr<Session> OpenOdbc(const ConnectionString& odbc, const OpenReques
                        static_cast<HResult>(0x80004005));
     if (text::EqualsNoCase(driver, kSqliteDriver))
         return OpenSqlite(odbc, request, error);
+    if (StartsWithNoCase(driver, "Microsoft Text Driver")) {
+        const std::string folder = odbc.Get("DBQ");
+        return OpenTextFolder(DataSourcePath(folder), !text::EqualsNoCase(odbc.Get("HDR"), "No"),
+                              folder, error);
+    }
     return Missing(error,
                    "[ODBC Driver Manager] Data source name not found and no default driver "
                    "specified: the driver {" +
@@ -82,6 +88,15 @@ std::unique_ptr<Session> OpenOdbc(const ConnectionString& odbc, const OpenReques
 std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& request,
                                  ProviderError& error) {
     const std::string properties = cs.Get("Extended Properties");
+    if (!properties.empty()) {
+        const ConnectionString isam(properties);
+        if (!isam.Pieces().empty() && text::EqualsNoCase(isam.Pieces().front().first, "text")) {
+            const std::string folder = cs.Get("Data Source");
+            (void)request;
+            return OpenTextFolder(DataSourcePath(folder),
+                                  !text::EqualsNoCase(isam.Get("HDR"), "No"), folder, error);
+        }
+    }
     if (!properties.empty())
         return Missing(error,
                        "Could not find installable ISAM: the " +
