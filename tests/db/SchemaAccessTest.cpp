@@ -28,6 +28,13 @@ TEST(SchemaOnAccess, ListExportAndReadBack) {
     const std::string tables = access.listTables(0, 0);
     EXPECT_NE(tables.find("List,"), std::string::npos) << tables;
     EXPECT_NE(tables.find("Tree,"), std::string::npos) << tables;
+    EXPECT_EQ(tables.find("MSys"), std::string::npos) << tables;
+    EXPECT_NE(access.listTables(1, 0).find("MSysObjects,"), std::string::npos);
+    // The catalogue query: user tables only, or with the system tables too.
+    const std::string queried = access.listTables(0, 1);
+    EXPECT_NE(queried.find("List,"), std::string::npos) << queried;
+    EXPECT_EQ(queried.find("MSys"), std::string::npos) << queried;
+    EXPECT_EQ(access.listTables(1, 1), queried + "MSysObjects,");
 
     std::filesystem::create_directory(folder / "out");
     const std::string out = folder.windowsPath() + "out\\";

@@ -126,6 +126,14 @@ std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& 
         error.description = Utf8ToGbkFast(result.error);
         return nullptr;
     }
+    // The catalogue of objects that Access keeps, for the listings that query it: every user
+    // table as type 1 with no flags, and itself as the system table it is.
+    sqlite3_exec(db,
+                 "CREATE TABLE MSysObjects (Name TEXT, Type INTEGER, Flags INTEGER);"
+                 "INSERT INTO MSysObjects SELECT name, 1, 0 FROM sqlite_master WHERE "
+                 "type = 'table' AND name <> 'MSysObjects';"
+                 "INSERT INTO MSysObjects VALUES ('MSysObjects', 1, -2147483648);",
+                 nullptr, nullptr, nullptr);
     // The copy is for reading: the provider never writes the .mdb.
     sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
     SqliteSession::Options options;

@@ -683,7 +683,9 @@ bool SqliteSession::Tables(StatementResult& out, ProviderError& error) {
     }
     for (const Row& row : listed.rows) {
         const std::string& name = row[0].Text();
-        const bool system = name.rfind("sqlite_", 0) == 0;
+        // The Access copies carry the MSys catalogue, a system table there as in Access.
+        const bool system = name.rfind("sqlite_", 0) == 0 ||
+                            (options_.encoding == Encoding::Gbk && name.rfind("MSys", 0) == 0);
         const char* type = system ? "SYSTEM TABLE" : row[1].Text() == "view" ? "VIEW" : "TABLE";
         Row schemaRow(out.columns.size(), Variant::Null());
         schemaRow[2] = Variant(name);
