@@ -392,5 +392,39 @@ TEST_F(SchemaOnSqlite, ExportToTextAndReadBack) {
     EXPECT_EQ(only, cup);
 }
 
+// Careless and damaged files open with what can be read from them; nothing is written.
+TEST(SchemaTextSource, DamagedFilesStillOpen) {
+    testing::TempFolder folder("vm-text-source");
+    testing::WriteBytes(folder / "odd.csv", "a,A,\r\n1,2,3,4\r\n\"open quote, never closed\n5");
+    testing::WriteBytes(folder / "bin.txt", std::string("\0\xFF\x81\"\r\n,,\x81", 9));
+    testing::WriteBytes(folder / "empty.tab", "");
+    DbConnection source;
+    ASSERT_TRUE(source.open(
+        "Driver={Microsoft Text Driver (*.txt; *.csv)};DBQ=" + folder.windowsPath() + ";HDR=Yes"))
+        << source.lastErrorDescription();
+    EXPECT_EQ(source.listTables(0, 0), "bin.txt,empty.tab,odd.csv,");
+    DbRecordset rows;
+    rows.setConnection(source);
+    ASSERT_TRUE(rows.open("select * from [odd.csv]")) << source.lastErrorDescription();
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i)
+        names.push_back(rows.fieldName(i));
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "F2", "F3", "F4"}));
+    std::string value;
+    EXPECT_TRUE(rows.readText("F4", value));
+    EXPECT_EQ(value, "4");
+    rows.moveNext();
+    EXPECT_TRUE(rows.readText("a", value));
+    EXPECT_EQ(value, "open quote, never closed\n5");
+    rows.close();
+    DbRecordset binary;
+    binary.setConnection(source);
+    EXPECT_TRUE(binary.open("select * from [bin.txt]"));
+    std::int32_t affected = 0;
+    EXPECT_FALSE(source.execute("drop table [odd.csv]", affected));
+    EXPECT_EQ(testing::ReadBytes(folder / "odd.csv"),
+              "a,A,\r\n1,2,3,4\r\n\"open quote, never closed\n5");
+}
+
 } // namespace
 } // namespace vm::db

@@ -204,6 +204,19 @@ bool LoadFile(sqlite3* db, const std::filesystem::path& file, const std::string&
         columns.push_back({"F" + std::to_string(i + 1), "TEXT"});
     if (columns.empty())
         columns.push_back({"F1", "TEXT"});
+    // A header may repeat or omit names; such a column is known by its place instead, so one
+    // careless file never keeps the folder from opening.
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        std::string& name = columns[i].name;
+        name.erase(std::remove_if(name.begin(), name.end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x20; }),
+                   name.end());
+        bool repeated = columns[i].name.empty();
+        for (std::size_t j = 0; j < i && !repeated; ++j)
+            repeated = text::EqualsNoCase(columns[j].name, columns[i].name);
+        if (repeated)
+            columns[i].name = "F" + std::to_string(i + 1);
+    }
 
     std::string create = "CREATE TABLE " + Quoted(tableGbk) + " (";
     std::string insert = "INSERT INTO " + Quoted(tableGbk) + " VALUES (";
