@@ -377,6 +377,11 @@ TEST_F(SchemaOnSqlite, ExportToTextAndReadBack) {
     EXPECT_EQ(names, (std::vector<std::string>{cup, "a \"b\", c", ""}));
     EXPECT_DOUBLE_EQ(total, 10.75);
     EXPECT_EQ(textSource.listTables(0, 0), "cheap.txt,goods.csv,");
+    // A text source exports too, here with its typed columns.
+    EXPECT_EQ(textSource.exportTable("[goods.csv]", out + "dear.csv", "Table", "id,price",
+                                     "price > 2", false),
+              2);
+    EXPECT_EQ(testing::ReadBytes(folder_ / "out" / "dear.csv"), "2,2.25\r\n3,7\r\n");
     // The source is read-only: writes are refused with the provider's reason.
     EXPECT_FALSE(textSource.execute("delete from [goods.csv]", affected));
 
