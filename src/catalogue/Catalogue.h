@@ -16,8 +16,8 @@
 
 namespace vm::catalogue {
 
-inline constexpr std::string_view kCataloguePassword = "kq7.vm3rxp.tz";
-inline constexpr std::string_view kCatalogueFile = "set\\TreeList.mdb";
+constexpr std::string_view kCataloguePassword = "kq7.vm3rxp.tz";
+constexpr std::string_view kCatalogueFile = "set\\TreeList.mdb";
 
 // --- program-wide state -------------------------------------------------------------------
 

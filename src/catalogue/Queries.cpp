@@ -13,17 +13,25 @@ constexpr std::string_view kEllipsis = "…";
 constexpr int kTitleChars = 10;
 
 // The substring test of the search: an empty needle occurs in every non-empty text.
-bool Occurs(std::string_view text, std::string_view needle) {
-    if (needle.empty())
-        return !text.empty();
-    return text::Contains(text, needle);
+bool Occurs(std::string_view foldedText, std::string_view foldedNeedle) {
+    if (foldedNeedle.empty())
+        return !foldedText.empty();
+    return ContainsFolded(foldedText, foldedNeedle);
+}
+
+bool StartsACharacter(std::string_view text, std::size_t offset) {
+    std::size_t at = 0;
+    while (at < offset)
+        at += text::CharLengthAt(text, at);
+    return at == offset;
 }
 
 void SortByWeight(const CatalogueData& data, std::vector<std::uint32_t>& rows) {
     std::vector<std::int32_t> weights;
     weights.reserve(rows.size());
+    const std::vector<std::int32_t>& all = data.Weights();
     for (const std::uint32_t row : rows)
-        weights.push_back(data.List()[row].weight);
+        weights.push_back(all[row]);
     const std::vector<std::uint32_t> order = ExchangeSortOrder(weights);
     std::vector<std::uint32_t> sorted;
     sorted.reserve(rows.size());
@@ -100,6 +108,18 @@ ResourceList CategoryQuery(const std::shared_ptr<const CatalogueData>& data, lon
     return ResourceList(data, std::move(rows));
 }
 
+bool ContainsFolded(std::string_view foldedText, std::string_view foldedNeedle) {
+    if (foldedNeedle.empty())
+        return false;
+    for (std::size_t from = 0;; ++from) {
+        from = foldedText.find(foldedNeedle, from);
+        if (from == std::string_view::npos)
+            return false;
+        if (StartsACharacter(foldedText, from))
+            return true;
+    }
+}
+
 std::vector<std::string> SplitKeywords(std::string_view searchText) {
     return text::Split(searchText, ",");
 }
@@ -111,22 +131,37 @@ ResourceList SearchQuery(const std::shared_ptr<const CatalogueData>& data,
         return {};
     struct Test {
         bool author;
-        std::string_view needle;
+        std::string needle; // folded
     };
     std::vector<Test> tests;
     for (const std::string& keyword : keywords) {
         const bool author = !keyword.empty() && keyword.front() == '@';
-        tests.push_back({author, std::string_view(keyword).substr(author ? 1 : 0)});
+        tests.push_back(
+            {author, text::ToLowerAscii(std::string_view(keyword).substr(author ? 1 : 0))});
     }
-    const std::vector<ResourceRecord>& list = data->List();
+    const auto passes = [&](const Test& t, std::uint32_t row) {
+        return Occurs(t.author ? data->FoldedAuthor(row) : data->FoldedTitle(row), t.needle);
+    };
+    // The first keyword with text picks the candidates in one pass over its column; the other
+    // keywords test those rows one by one.
+    const auto first =
+        std::find_if(tests.begin(), tests.end(), [](const Test& t) { return !t.needle.empty(); });
+    const Test* picked = first != tests.end() ? &*first : nullptr;
+    std::vector<std::uint32_t> candidates;
+    if (picked != nullptr) {
+        candidates = data->RowsContaining(first->author, first->needle);
+    } else {
+        candidates.resize(data->List().size());
+        for (std::uint32_t i = 0; i < candidates.size(); ++i)
+            candidates[i] = i;
+    }
     std::vector<std::uint32_t> rows;
-    for (std::uint32_t i = 0; i < list.size(); ++i) {
-        const ResourceRecord& r = list[i];
-        const bool all = std::all_of(tests.begin(), tests.end(), [&r](const Test& t) {
-            return Occurs(t.author ? r.author : r.title, t.needle);
-        });
+    rows.reserve(candidates.size());
+    for (const std::uint32_t row : candidates) {
+        const bool all = std::all_of(tests.begin(), tests.end(),
+                                     [&](const Test& t) { return &t == picked || passes(t, row); });
         if (all)
-            rows.push_back(i);
+            rows.push_back(row);
     }
     SortByWeight(*data, rows);
     return ResourceList(data, std::move(rows));

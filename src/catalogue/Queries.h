@@ -57,6 +57,10 @@ ResourceList SearchQuery(const std::shared_ptr<const CatalogueData>& data,
 ResourceList RandomQuery(const std::shared_ptr<const CatalogueData>& data,
                          const std::function<std::uint32_t(std::uint32_t n)>& draw);
 
+// text::Contains without regard to ASCII letter case, for a text and a needle both folded with
+// text::ToLowerAscii: a byte search whose matches must start on a character.
+bool ContainsFolded(std::string_view foldedText, std::string_view foldedNeedle);
+
 // Keywords of a search text: split at ",", empty pieces kept, an empty last piece dropped.
 std::vector<std::string> SplitKeywords(std::string_view searchText);
 

@@ -1,5 +1,7 @@
 #include "catalogue/Records.h"
 
+#include "platform/text/Gbk.h"
+
 namespace vm::catalogue {
 namespace {
 
@@ -14,6 +16,13 @@ std::string FoldKey(std::string_view text) {
 
 const std::vector<std::uint32_t> kNoRows;
 
+bool StartsACharacter(std::string_view text, std::size_t offset) {
+    std::size_t at = 0;
+    while (at < offset)
+        at += text::CharLengthAt(text, at);
+    return at == offset;
+}
+
 } // namespace
 
 CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)) {
@@ -21,8 +30,17 @@ CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)
     tables_.listAddressNull.resize(tables_.list.size(), false);
     tables_.treeIdNull.resize(tables_.tree.size(), false);
 
+    titles_.start.reserve(tables_.list.size() + 1);
+    authors_.start.reserve(tables_.list.size() + 1);
+    titles_.start.push_back(0);
+    authors_.start.push_back(0);
     for (std::uint32_t i = 0; i < tables_.list.size(); ++i) {
         const ResourceRecord& r = tables_.list[i];
+        titles_.text += text::ToLowerAscii(r.title);
+        titles_.start.push_back(static_cast<std::uint32_t>(titles_.text.size()));
+        authors_.text += text::ToLowerAscii(r.author);
+        authors_.start.push_back(static_cast<std::uint32_t>(authors_.text.size()));
+        weights_.push_back(r.weight);
         if (!tables_.listCategoryNull[i])
             byCategory_[r.category].push_back(i);
         if (!tables_.listAddressNull[i])
@@ -34,6 +52,29 @@ CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)
             categoryRow_.try_emplace(c.id, i);
         byLevel_[c.level].push_back(i);
     }
+}
+
+std::vector<std::uint32_t> CatalogueData::RowsContaining(bool author,
+                                                         std::string_view foldedNeedle) const {
+    const FoldedColumn& column = author ? authors_ : titles_;
+    const std::string_view all = column.text;
+    std::vector<std::uint32_t> rows;
+    std::size_t row = 0;
+    for (std::size_t at = all.find(foldedNeedle); at != std::string_view::npos;
+         at = all.find(foldedNeedle, at)) {
+        while (column.start[row + 1] <= at)
+            ++row;
+        const std::size_t begin = column.start[row], end = column.start[row + 1];
+        // A match that runs into the next row, or starts on a trail byte, does not count.
+        if (at + foldedNeedle.size() <= end &&
+            StartsACharacter(all.substr(begin, end - begin), at - begin)) {
+            rows.push_back(static_cast<std::uint32_t>(row));
+            at = end;
+        } else {
+            ++at;
+        }
+    }
+    return rows;
 }
 
 const std::vector<std::uint32_t>& CatalogueData::ResourcesOf(long long category) const {

@@ -75,8 +75,31 @@ public:
     // The first List row whose "地址" equals `address` (ASCII letters in any case), or null.
     const ResourceRecord* ResourceAt(std::string_view address) const;
 
+    // "名称" and "作者" of List row `row` with their ASCII letters in lower case (two-byte
+    // characters untouched), for the search.
+    std::string_view FoldedTitle(std::size_t row) const { return Folded(titles_, row); }
+    std::string_view FoldedAuthor(std::size_t row) const { return Folded(authors_, row); }
+    // Rows (ascending) whose folded title or author contains `foldedNeedle` (not empty), found
+    // with one pass over the column's texts end to end.
+    std::vector<std::uint32_t> RowsContaining(bool author, std::string_view foldedNeedle) const;
+    // "权重" of every List row, apart from the records so that sorting reads them in one sweep.
+    const std::vector<std::int32_t>& Weights() const { return weights_; }
+
 private:
+    // One column's folded texts end to end, with the offset where each row's text starts.
+    struct FoldedColumn {
+        std::string text;
+        std::vector<std::uint32_t> start;
+    };
+    static std::string_view Folded(const FoldedColumn& column, std::size_t row) {
+        return std::string_view(column.text)
+            .substr(column.start[row], column.start[row + 1] - column.start[row]);
+    }
+
     CatalogueTables tables_;
+    FoldedColumn titles_;
+    FoldedColumn authors_;
+    std::vector<std::int32_t> weights_;
     std::unordered_map<long long, std::vector<std::uint32_t>> byCategory_;
     std::unordered_map<long long, std::uint32_t> categoryRow_;
     std::unordered_map<int, std::vector<std::uint32_t>> byLevel_;

@@ -2,9 +2,11 @@
 #include "catalogue/LiteralExchangeSort.h"
 #include "catalogue/MemoryCatalogue.h"
 #include "platform/text/Codepage.h"
+#include "platform/text/Gbk.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 
 namespace vm::catalogue {
@@ -92,6 +94,8 @@ TEST(QueriesTest, SearchKeywords) {
         {"@bob,xyz", {"xyz"}},
         {"@BOB", {"ABC tool", "Abc editor", "xyz"}},
         {"nothing", {}},
+        {"lab", {}}, // "tool" then "abc" in the next row
+        {"rxy,", {}},
         {"", {}},
         {"请输入您要搜索的关键字", {}},
         {"请输入您要搜索的关键字,abc", {}},
@@ -110,6 +114,30 @@ TEST(QueriesTest, SearchMatchesChineseAndNeverStartsOnATrailByte) {
     const std::string folder = text::Gbk(u8"文件夹");
     const std::string straddle = folder.substr(1, 2); // trail byte of 文 + lead byte of 件
     EXPECT_TRUE(SearchQuery(data, straddle).empty());
+}
+
+// The folded byte search of the search query against the text routine it replaces, on texts
+// made of ASCII letters and two-byte characters whose trail bytes are letters too.
+TEST(QueriesTest, FoldedSearchAgreesWithTheTextRoutine) {
+    const std::vector<std::string> pieces = {"a",        "A",        "b",        "B",
+                                             "\xB0\x41", "\xB0\x61", "\xC1\x41", "\xB0\xA1",
+                                             "\xA1\xA1", " ",        "\xB0"};
+    std::mt19937 random(7);
+    const auto make = [&](int most) {
+        std::string text;
+        const int n = std::uniform_int_distribution<int>(0, most)(random);
+        for (int i = 0; i < n; ++i)
+            text +=
+                pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+        return text;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const std::string text = make(8);
+        const std::string needle = make(3);
+        ASSERT_EQ(ContainsFolded(text::ToLowerAscii(text), text::ToLowerAscii(needle)),
+                  text::Contains(text, needle))
+            << ::testing::PrintToString(text) << " / " << ::testing::PrintToString(needle);
+    }
 }
 
 TEST(QueriesTest, RandomPicksAreEightDistinctRowsWithoutVideo) {

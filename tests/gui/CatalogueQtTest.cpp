@@ -20,6 +20,8 @@
 #include <QWebEngineView>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 
 namespace vm::catalogue {
 namespace {
@@ -188,6 +190,12 @@ TEST_F(CatalogueQtTest, BrowseTheCatalogueInTheRealWindow) {
         onPage = onPage || CurrentList()[static_cast<std::size_t>(i - 1)].number == fifth.number;
     EXPECT_TRUE(onPage);
     EXPECT_EQ(tree->currentItem(), nullptr);
+
+    // For the record: the main process's peak memory with WebEngine running.
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            std::printf("main process peak memory with WebEngine: %s\n", line.c_str() + 6);
 }
 
 } // namespace
