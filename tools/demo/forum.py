@@ -177,11 +177,12 @@ class Forum:
             return None
         title, author, _intro, _size, category = self.resources[number]
         rng = random.Random(number * 7)
+        lines = rng.sample(catalogue.INTRO_LINES, 2)
         paragraphs = [
             "<p>%s 是 %s 分享在「%s」分类下的作品。</p>" % (
                 html.escape(title), html.escape(author), html.escape(self.categories[category])),
-            "<p>%s</p>" % rng.choice(catalogue.INTRO_LINES).format(t=html.escape(title)),
-            "<p>%s</p>" % rng.choice(catalogue.INTRO_LINES).format(t=html.escape(title)),
+            "<p>%s</p>" % lines[0].format(t=html.escape(title)),
+            "<p>%s</p>" % lines[1].format(t=html.escape(title)),
             "<p><b>更新记录</b><br />%s 修复界面显示问题<br />%s 首次发布</p>" % (
                 "2024-05-%02d" % rng.randint(1, 28), "2023-11-%02d" % rng.randint(1, 28)),
             "<p>%s</p>" % catalogue.ARTICLE_TAIL,
