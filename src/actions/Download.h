@@ -10,13 +10,13 @@
 
 namespace vm::actions {
 
-inline constexpr std::string_view kResourceFolder = "资源目录\\";
-inline constexpr std::string_view kNoAddressMessage = "暂时没有下载的地址,无法下载!";
-inline constexpr std::string_view kEngineOnlyCaption = "唉哟！悲剧！";
-inline constexpr std::string_view kRepairEngineQuestion =
+constexpr std::string_view kResourceFolder = "资源目录\\";
+constexpr std::string_view kNoAddressMessage = "暂时没有下载的地址,无法下载!";
+constexpr std::string_view kEngineOnlyCaption = "唉哟！悲剧！";
+constexpr std::string_view kRepairEngineQuestion =
     "未发现下载引擎,是否进行修复?\r\n若不进行修复,资源将不能通过下载引擎自动下载!";
-inline constexpr std::string_view kEngineRepaired = "下载引擎 修复成功!";
-inline constexpr std::string_view kEngineNotRepaired = "下载引擎 修复失败!";
+constexpr std::string_view kEngineRepaired = "下载引擎 修复成功!";
+constexpr std::string_view kEngineNotRepaired = "下载引擎 修复失败!";
 
 // The "#xz#" command: through the download engine or, in the other mode, the resource's web
 // or cloud-drive page in the user's browser. The category path and page come from the open

@@ -13,13 +13,13 @@ namespace vm::actions {
 // The video page; "t_地址" stands for the video address.
 std::string_view VideoPageTemplate();
 // Where an introduction lies in a blog article page, and the advert cut out of it.
-inline constexpr std::string_view kArticleStart =
+constexpr std::string_view kArticleStart =
     "<div id=content class=\"content text-content clearfix\">";
-inline constexpr std::string_view kArticleEnd = "<div class=\"mod-post-info clearfix\">";
+constexpr std::string_view kArticleEnd = "<div class=\"mod-post-info clearfix\">";
 std::string_view ArticleAdvert();
 
 // The pages are GBK bytes; the declaration keeps the browser from guessing another code page.
-inline constexpr std::string_view kCharsetDeclaration = "<meta charset=\"gbk\">";
+constexpr std::string_view kCharsetDeclaration = "<meta charset=\"gbk\">";
 
 // Shows a resource's introduction (video empty) or its video (introduction empty) in the
 // viewer window, which is loaded on first use, placed beside the main window and given the

@@ -1,6 +1,9 @@
 #include "app/Program.h"
 
+#include "actions/Download.h"
+#include "actions/LinkCommand.h"
 #include "app/WorkingFolder.h"
+#include "catalogue/Catalogue.h"
 #include "platform/ado/Ado.h"
 #include "platform/fs/File.h"
 #include "platform/fs/Path.h"
@@ -11,6 +14,11 @@
 #include "sys/Archive.h"
 #include "sys/Endpoints.h"
 #include "sys/Settings.h"
+#include "ui/SettingsWindow.h"
+#include "ui/ViewerWindow.h"
+#include "update/ServerCheck.h"
+#include "update/ServerInfo.h"
+#include "update/Updates.h"
 
 namespace vm::app {
 namespace {
@@ -37,9 +45,39 @@ Program::~Program() = default;
 ui::MainWindowHandlers Program::Handlers() {
     ui::MainWindowHandlers h;
     h.created = [this](gui::Window& window) { OnCreated(window); };
-    // Filled as the subsystems land: the server check, the settings window, the list
-    // queries, the link commands, the updates and the viewer window.
-    h.currentPage = [] { return 0LL; };
+    h.firstActivated = [] { update::StartServerCheck().Detach(); };
+    h.openSettings = [] {
+        ui::SettingsWindow settings(SettingsHandlers());
+        settings.Load(App().mainWindow());
+    };
+    h.showList = [](int action, long long category) { catalogue::ShowList(action, category); };
+    h.linkCommand = [](gui::EventArgs& args) { actions::DispatchLinkCommand(args); };
+    h.applyDownloadedCatalogue = [] { update::ApplyCatalogueArchive(false); };
+    h.startProgramUpdate = [] { update::StartProgramUpdate(); };
+    h.viewerWindow = [] { return ui::ViewerWindow::Loaded(); };
+    h.closeCatalogue = [] { catalogue::CloseCatalogue(); };
+    h.currentPage = [] { return catalogue::CurrentPage(); };
+    return h;
+}
+
+ui::SettingsWindowHandlers Program::SettingsHandlers() {
+    ui::SettingsWindowHandlers h;
+    h.checkProgramVersion = [] { update::CheckProgramVersion(); };
+    h.downloadCatalogueArchive = [] { return update::DownloadCatalogueArchive(); };
+    h.applyCatalogueArchive = [] {
+        switch (update::ApplyCatalogueArchiveWithResult(false)) {
+        case update::ApplyResult::Applied:
+            return ui::CatalogueApplyResult::Applied;
+        case update::ApplyResult::Failed:
+            return ui::CatalogueApplyResult::Failed;
+        case update::ApplyResult::NoArchive:
+            break;
+        }
+        return ui::CatalogueApplyResult::NoArchive;
+    };
+    h.repairDownloadEngine = [](bool endRunning) {
+        return actions::RepairDownloadEngine(endRunning);
+    };
     return h;
 }
 
@@ -64,6 +102,7 @@ void Program::CreateObjects() {
     http::InstallHttpClasses();
     windowList_ = std::make_unique<std::vector<std::string>>();
     sys::CurrentDownloadSettings() = sys::DownloadSettings{};
+    catalogue::CreateCatalogueObjects();
 }
 
 void Program::LoadArchiveLibrary() {
@@ -135,7 +174,8 @@ void Program::RunStartupRoutine(gui::Window& window) {
     window.setRoundedOutline(6, 7);
     window.setStyle(window.style() | gui::WS_SYSMENU);
 
-    // A catalogue archive left waiting in set\ is applied here, before the catalogue opens.
+    // A catalogue archive left waiting in set\ replaces the catalogue before it opens.
+    update::ApplyCatalogueArchive(true);
 
     listPagePath_ = WriteListPage(folder);
     window.control("超文本浏览框1").navigate(listPagePath_);
@@ -144,9 +184,8 @@ void Program::RunStartupRoutine(gui::Window& window) {
 }
 
 void Program::StartCatalogue() {
-    if (!fs::Exists(sys::ProgramFolder() + "set\\TreeList.mdb"))
-        return;
-    // Opening the catalogue, building the tree and showing the latest updates follow here.
+    if (gui::Window* main = App().findWindow(ui::kMainWindowClass))
+        catalogue::StartCatalogue(*main);
 }
 
 void Program::ExitCleanup() {
@@ -158,10 +197,14 @@ void Program::ExitCleanup() {
     archive.ready = false;
     archive.list7zAddress = 0;
     archive.unpack7zAddress = 0;
+    update::ServerInfo().Clear();
     sys::SetProgramFolder({});
     windowList_.reset();
     listPagePath_.clear();
     sys::CurrentDownloadSettings() = sys::DownloadSettings{};
+    catalogue::ReleaseCatalogueConnection();
+    catalogue::ReleaseListState();
+    catalogue::ReleaseCachedDocument();
     endpoint_.reset();
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/gui/Gui.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingsWindow.h"
 
 #include <memory>
 #include <string>
@@ -16,9 +17,9 @@ class NamedEvent;
 
 namespace vm::app {
 
-inline constexpr std::string_view kArchiveMessage =
+constexpr std::string_view kArchiveMessage =
     "亲，本程序不能在压缩包里面运行哦！\r\n\r\n请你把文件解压出来再运行好吧?";
-inline constexpr std::string_view kOpenFailedMessage =
+constexpr std::string_view kOpenFailedMessage =
     "打开数据库失败,请重新打开程序尝试!若多次打开失败请到官方反馈!\r\n是否进行反馈?";
 
 class Program {
@@ -57,6 +58,7 @@ public:
 
 private:
     ui::MainWindowHandlers Handlers();
+    static ui::SettingsWindowHandlers SettingsHandlers();
     bool RefuseSecondInstance();
     void ListenForPostedMessages(gui::Window& window);
 

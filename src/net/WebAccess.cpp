@@ -6,6 +6,7 @@
 #include "platform/kernel/Thread.h"
 #include "platform/text/Codepage.h"
 #include "platform/text/Gbk.h"
+#include "sys/Encoding.h"
 
 #include <algorithm>
 #include <atomic>
@@ -65,13 +66,11 @@ std::string_view AsText(std::string_view bytes) {
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
-    return text::Utf8ToGbk(AsText(utf8));
+    return sys::Utf8ToGbk(AsText(utf8));
 }
 
-// Traditional characters stay as GBK holds them until the code-page helpers gain the
-// traditional-to-simplified mapping.
 std::string Big5ToSimplifiedGbk(std::string_view big5) {
-    return text::Big5ToGbk(AsText(big5));
+    return sys::Big5ToSimplifiedGbk(AsText(big5));
 }
 
 // Drops the first `count` characters (a double-byte character counts once).

@@ -128,9 +128,9 @@ std::vector<gui::Binding> MainWindow::Bindings() {
 }
 
 void MainWindow::OnTreeItemChanged(const gui::EventArgs& args) {
-    // Only a change made with the mouse shows a list: arrowing through the tree would run a
-    // query for every item passed.
-    if (args.cause != 1)
+    // A change made by the user, with the mouse (1) or the keyboard (2), shows the list; the
+    // program's own changes (0) while it fills the tree do not.
+    if (args.cause != 1 && args.cause != 2)
         return;
     gui::Control& tree = Window().control(kTree);
     const long long value = tree.itemValue(tree.currentItem());

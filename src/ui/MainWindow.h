@@ -10,11 +10,11 @@
 
 namespace vm::ui {
 
-inline constexpr std::string_view kMainWindowClass = "Velum";
-inline constexpr std::string_view kSearchPrompt = "请输入您要搜索的关键字";
-inline constexpr std::string_view kVersionText = "主程序版本：1.4 测试版";
-inline constexpr std::string_view kCatalogueReadyHint = "取回最新数据成功,点击此处更新!";
-inline constexpr std::string_view kUpdateNowText = "立即更新";
+constexpr std::string_view kMainWindowClass = "Velum";
+constexpr std::string_view kSearchPrompt = "请输入您要搜索的关键字";
+constexpr std::string_view kVersionText = "主程序版本：1.4 测试版";
+constexpr std::string_view kCatalogueReadyHint = "取回最新数据成功,点击此处更新!";
+constexpr std::string_view kUpdateNowText = "立即更新";
 inline constexpr unsigned kDownloadFinishedMessage = 48360;
 
 // The list actions the window's controls ask for.

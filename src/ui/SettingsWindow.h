@@ -11,7 +11,7 @@
 
 namespace vm::ui {
 
-inline constexpr std::string_view kSettingsWindowClass = "VelumSettings";
+constexpr std::string_view kSettingsWindowClass = "VelumSettings";
 
 // What applying the downloaded catalogue archive came to.
 enum class CatalogueApplyResult {

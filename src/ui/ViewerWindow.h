@@ -10,7 +10,7 @@
 
 namespace vm::ui {
 
-inline constexpr std::string_view kViewerWindowClass = "VelumViewer";
+constexpr std::string_view kViewerWindowClass = "VelumViewer";
 
 class ViewerWindow {
 public:

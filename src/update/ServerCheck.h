@@ -9,18 +9,18 @@
 
 namespace vm::update {
 
-inline constexpr std::string_view kProgramVersion = "1.4 测试版";
+constexpr std::string_view kProgramVersion = "1.4 测试版";
 // A "版本号" above this means the running program is too old to go on.
 inline constexpr double kNewestAcceptedMinimum = 2;
 inline constexpr int kAttemptsPerPage = 6;
 
-inline constexpr std::string_view kTooOldQuestion =
+constexpr std::string_view kTooOldQuestion =
     "您当前使用的版本太低，可能无法正常使用。\r\n是,立即更新\r\n否,关闭程序";
-inline constexpr std::string_view kCatalogueLostMessage =
+constexpr std::string_view kCatalogueLostMessage =
     "小乖乖,你怎么把数据库弄丢了?\r\n按确定叔叔给你重新下载!";
-inline constexpr std::string_view kCatalogueRepaired = "数据库修复成功,请重新启动程序!";
-inline constexpr std::string_view kCatalogueNotRepaired = "数据库修复失败,程序将无法正常使用!";
-inline constexpr std::string_view kNewestVersionMessage = "当前为最新版本,无需更新!";
+constexpr std::string_view kCatalogueRepaired = "数据库修复成功,请重新启动程序!";
+constexpr std::string_view kCatalogueNotRepaired = "数据库修复失败,程序将无法正常使用!";
+constexpr std::string_view kNewestVersionMessage = "当前为最新版本,无需更新!";
 
 // The text shown when neither information page answered.
 std::string NoServerInfoMessage();

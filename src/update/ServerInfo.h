@@ -9,8 +9,8 @@
 
 namespace vm::update {
 
-inline constexpr std::string_view kDocumentStart = "数据流[";
-inline constexpr std::string_view kDocumentEnd = "]数据流";
+constexpr std::string_view kDocumentStart = "数据流[";
+constexpr std::string_view kDocumentEnd = "]数据流";
 
 // The steps of reading a page, reachable one by one.
 

@@ -7,7 +7,7 @@
 
 namespace vm::update {
 
-inline constexpr std::string_view kCatalogueArchive = "set\\data.7z";
+constexpr std::string_view kCatalogueArchive = "set\\data.7z";
 
 // ProgramFolder + "set\data.7z".
 std::string CatalogueArchivePath();

@@ -15,8 +15,13 @@ std::size_t SourceCharLength(const char* in, std::size_t left, Source source) {
     switch (source) {
     case Source::Utf16:
         return 2;
-    case Source::DoubleByte:
-        return lead >= 0x81 && left >= 2 ? 2 : 1;
+    case Source::DoubleByte: {
+        // Only a real lead byte followed by a possible trail byte takes its neighbour along.
+        if (lead < 0x81 || lead > 0xFE || left < 2)
+            return 1;
+        const auto trail = static_cast<unsigned char>(in[1]);
+        return trail >= 0x40 && trail != 0x7F && trail != 0xFF ? 2 : 1;
+    }
     case Source::Utf8:
         break;
     }
@@ -111,6 +116,10 @@ std::u16string GbkToUtf16(std::string_view gbk) {
 std::string Utf16ToGbk(std::u16string_view utf16) {
     const std::string_view bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
     return Run(bytes, "UTF-16LE", "CP936", "?", Source::Utf16);
+}
+
+std::string Big5ToUtf8(std::string_view big5) {
+    return Run(big5, "CP950", "UTF-8", "?", Source::DoubleByte);
 }
 
 std::string Big5ToGbk(std::string_view big5) {

@@ -14,6 +14,7 @@ std::string Utf8ToGbk(std::string_view utf8);
 std::u16string GbkToUtf16(std::string_view gbk);
 std::string Utf16ToGbk(std::u16string_view utf16);
 std::string Big5ToGbk(std::string_view big5);
+std::string Big5ToUtf8(std::string_view big5);
 
 // General conversion between two iconv code-page names; empty when either is unknown.
 std::string Convert(std::string_view bytes, const char* from, const char* to);
