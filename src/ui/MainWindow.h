@@ -50,7 +50,7 @@ public:
     // geometry, text, colour, font, cursor and pictures.
     static gui::WindowSpec Spec(std::string_view forumAddress);
     std::vector<gui::Binding> Bindings();
-    // The tree box's image list: closed folder, open folder, leaf, latest, search, random.
+    // The tree box's image list: one image per level 1 to 4, then the latest-updates entry's.
     static std::vector<gui::Bytes> TreeImages();
 
     // Loads the window; its created handler runs before this returns.

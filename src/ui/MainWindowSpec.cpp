@@ -71,9 +71,10 @@ ControlSpec Plain(std::string name, ControlKind kind, gui::Rect at, std::string 
 } // namespace
 
 std::vector<gui::Bytes> MainWindow::TreeImages() {
-    // Closed folder, open folder, leaf category, latest updates, search, random.
-    return Pictures(
-        {"tree_0.bmp", "tree_1.bmp", "tree_2.bmp", "tree_3.bmp", "tree_4.bmp", "tree_5.bmp"});
+    // Indexed by the tree's levels 1 to 4 (level - 1), then 4 for "最近更新": folder, open
+    // folder, page, page, star; search and random follow for later use.
+    return Pictures({"tree_0.bmp", "tree_1.bmp", "tree_2.bmp", "tree_2.bmp", "tree_3.bmp",
+                     "tree_4.bmp", "tree_5.bmp"});
 }
 
 gui::WindowSpec MainWindow::Spec(std::string_view forumAddress) {
