@@ -244,7 +244,9 @@ TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
     Screenshot(gui::qt::WidgetOf(*main), "e2e_main_window_category.png");
 
     // The row's download link, clicked in the page: the program starts up.exe.
-    ASSERT_TRUE(RunScript("document.querySelector('a[href*=\"#xz#\"]').click()"));
+    // (The page's document may be between two loads for a moment, so the click is retried.)
+    ASSERT_TRUE(WaitFor(
+        [&] { return RunScript("document.querySelector('a[href*=\"#xz#\"]').click()"); }, 10s));
     ASSERT_TRUE(WaitFor([&] { return ListHtml().find("#ck#") != std::string::npos; }, 120s))
         << "the row never offered the downloaded file's folder (no notice from the engine?)";
 
@@ -273,7 +275,8 @@ TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
     if (ListHtml().find("#js#") == std::string::npos) {
         GTEST_SKIP() << "no row of this page has an introduction; viewer not shown";
     }
-    ASSERT_TRUE(RunScript("document.querySelector('a[href*=\"#js#\"]').click()"));
+    ASSERT_TRUE(WaitFor(
+        [&] { return RunScript("document.querySelector('a[href*=\"#js#\"]').click()"); }, 10s));
     gui::Window* viewer = nullptr;
     ASSERT_TRUE(WaitFor(
         [&] { return (viewer = app().findWindow("VelumViewer")) != nullptr && viewer->visible(); },
@@ -295,6 +298,14 @@ TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
         << "the introduction stayed empty";
     EXPECT_GT(fs::file_size(folder / "set" / "dt" / "js.html"), 0u);
     Screenshot(gui::qt::WidgetOf(*viewer), "e2e_viewer.png");
+
+    // The forum's newer catalogue arrived in the background; the status hint installs it.
+    gui::Control& hint = main->control(G(u8"透明标签_状态提示条"));
+    ASSERT_TRUE(WaitFor([&] { return hint.text() == G(u8"取回最新数据成功,点击此处更新!"); }, 60s))
+        << "the newer catalogue was not fetched: " << text::GbkToUtf8(hint.text());
+    QTest::mouseClick(gui::qt::WidgetOf(hint), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(WaitFor([&] { return ListHtml().find("2024年7月") != std::string::npos; }, 60s))
+        << "the latest updates do not show the newer catalogue's week";
 
     EXPECT_TRUE(messageBoxes.empty()) << messageBoxes.front();
 }
