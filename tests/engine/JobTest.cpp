@@ -124,7 +124,7 @@ TEST(EngineJob, RequestForEachAddressForm) {
     EXPECT_EQ(kp->headers,
               std::vector<std::string>{"Referer: http://pan.example/file/id_r12.html"});
 
-    for (const char* address : {"kp", "kp,", "kp,,3", "ftp://h/a.rar", "httpx", "thunder://x", ""})
+    for (const char* address : {"kp", "kp,", "kp,,3", "ftp://h/a.rar", "httpx", "magnet:?xt=x", ""})
         EXPECT_FALSE(RequestFor(address, endpoints)) << address;
 }
 

@@ -124,10 +124,22 @@ class Forum:
             f.write(want)
 
     def prepare_archives(self):
-        packed(os.path.join(self.cache, "up.7z"), {"up.exe": self.args.engine})
+        self.pack_if_changed("up.7z", {"up.exe": self.args.engine})
         if self.args.program:
-            packed(os.path.join(self.cache, "main.7z"),
-                   {"vellumark": self.args.program, "up.exe": self.args.engine})
+            self.pack_if_changed("main.7z", {"vellumark": self.args.program,
+                                             "up.exe": self.args.engine})
+
+    def pack_if_changed(self, name, files):
+        """Packs the built files again only when one of them changed: the program is large."""
+        archive = os.path.join(self.cache, name)
+        stamp = archive + ".stamp"
+        want = repr(sorted((n, os.path.abspath(p), os.path.getsize(p), os.path.getmtime(p))
+                           for n, p in files.items()))
+        if os.path.exists(archive) and os.path.exists(stamp) and open(stamp).read() == want:
+            return
+        packed(archive, files)
+        with open(stamp, "w") as f:
+            f.write(want)
 
     def resource_archive(self, number):
         """The archive of resource `number`, made on first request and kept."""

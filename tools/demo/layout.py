@@ -6,7 +6,8 @@
 - set/Endpoints.ini points every address of the program at the forum;
 - set/TreeList.mdb is the forum's first catalogue, so that the program has something to show
   and then finds the newer one on the forum (it is put back when the forum's address changed,
-  because the catalogue's download addresses name the forum);
+  because the catalogue's download addresses name the forum, and a newer catalogue fetched from
+  the old address and still waiting in set/data.7z is dropped);
 - set/Start.ini gets the program's default download settings and the versions of the engine
   and catalogue that are installed. Keys that are already there are kept.
 """
@@ -93,6 +94,11 @@ def main():
         temp = catalogue + ".tmp"
         shutil.copyfile(os.path.join(data, "catalogue-v1.mdb"), temp)
         os.replace(temp, catalogue)
+        # A newer catalogue fetched from a forum at another address would be installed at the
+        # next start, with that forum's download addresses.
+        pending = os.path.join(settings, "data.7z")
+        if moved and os.path.exists(pending):
+            os.remove(pending)
         # The first catalogue is installed: the forum's newer one is then offered as an update.
         set_keys(start, {"数据库版本": "1"}, keep_existing=False)
     return 0
