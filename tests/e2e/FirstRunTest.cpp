@@ -160,6 +160,21 @@ protected:
         return document && document->execScript(script, "JavaScript");
     }
 
+    // Clicks the first link of the page whose address holds `command`. The click runs the
+    // program's handler (which may start a process) before the script's result comes back, so
+    // a late result is no sign that nothing happened: the click is made once, never repeated.
+    void ClickLink(const std::string& command) {
+        const std::string anchor = "document.querySelector('a[href*=\"" + command + "\"]')";
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const auto document = Browser().document();
+                return document && document->evaluate(anchor + " !== null") == "true";
+            },
+            30s))
+            << "no " << command << " link on the page";
+        RunScript(anchor + ".click()");
+    }
+
     // Clicks a category of the tree with the mouse, as a user does.
     bool ClickCategory(QTreeWidgetItem* item) {
         auto* tree = qobject_cast<QTreeWidget*>(gui::qt::WidgetOf(main->control(G(u8"树型框1"))));
@@ -244,9 +259,7 @@ TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
     Screenshot(gui::qt::WidgetOf(*main), "e2e_main_window_category.png");
 
     // The row's download link, clicked in the page: the program starts up.exe.
-    // (The page's document may be between two loads for a moment, so the click is retried.)
-    ASSERT_TRUE(WaitFor(
-        [&] { return RunScript("document.querySelector('a[href*=\"#xz#\"]').click()"); }, 10s));
+    ClickLink("#xz#");
     ASSERT_TRUE(WaitFor([&] { return ListHtml().find("#ck#") != std::string::npos; }, 120s))
         << "the row never offered the downloaded file's folder (no notice from the engine?)";
 
@@ -275,8 +288,7 @@ TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
     if (ListHtml().find("#js#") == std::string::npos) {
         GTEST_SKIP() << "no row of this page has an introduction; viewer not shown";
     }
-    ASSERT_TRUE(WaitFor(
-        [&] { return RunScript("document.querySelector('a[href*=\"#js#\"]').click()"); }, 10s));
+    ClickLink("#js#");
     gui::Window* viewer = nullptr;
     ASSERT_TRUE(WaitFor(
         [&] { return (viewer = app().findWindow("VelumViewer")) != nullptr && viewer->visible(); },

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace vm::engine {
 namespace {
@@ -24,7 +25,8 @@ using testing::ReadBytes;
 using testing::ReceivedRequest;
 using testing::WriteBytes;
 
-constexpr const char* kWindowClass = "VelumEngineTest";
+// Its own class per process: ctest runs the cases side by side.
+const std::string kWindowClass = "VelumEngineTest" + std::to_string(::getpid());
 
 class EngineTest : public ::testing::Test {
 protected:

@@ -17,6 +17,7 @@
 
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace vm::engine {
 namespace {
@@ -31,8 +32,9 @@ QApplication& App() {
     static int argc = 1;
     static char name[] = "engine_window_test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics would otherwise go before it at exit.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 QString Screenshots() {
@@ -46,7 +48,7 @@ protected:
     void RunWith(std::vector<std::string> arguments) {
         App();
         EngineOptions options = OptionsFor(folder.windowsPath());
-        options.windowClass = "VelumEngineWindowTest";
+        options.windowClass = "VelumEngineWindowTest" + std::to_string(::getpid());
         engine = std::make_unique<Engine>(std::move(arguments), options);
         window = std::make_unique<EngineWindow>(*engine);
         window->show();
