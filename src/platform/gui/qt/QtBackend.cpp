@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
 #include <unistd.h>
 
@@ -109,6 +110,13 @@ public:
     }
 
     void wakeLoops() override {
+        // The program's end also answers the message boxes still open: their loops would keep
+        // it alive with nobody left to read the answer.
+        if (Application::instance().ended()) {
+            const auto boxes = boxes_;
+            for (QMessageBox* box : boxes)
+                box->reject();
+        }
         const auto loops = loops_;
         for (const auto& [loop, done] : loops)
             if ((*done)())
@@ -162,7 +170,9 @@ public:
             box.raise();
             box.activateWindow();
         });
+        boxes_.push_back(&box);
         const int answer = box.exec();
+        boxes_.erase(std::find(boxes_.begin(), boxes_.end(), &box));
         if (question)
             return answer == QMessageBox::Yes ? IDYES : IDNO;
         return IDOK;
@@ -188,6 +198,7 @@ public:
 
 private:
     std::vector<std::pair<QEventLoop*, const std::function<bool()>*>> loops_;
+    std::vector<QMessageBox*> boxes_;
     std::map<int, QSocketNotifier*> notifiers_;
 };
 
