@@ -107,10 +107,10 @@ struct Setup {
     }
 
     static void WriteCatalogue(const std::string& path) {
-        mdbwriter::CatalogueSpec spec;
-        spec.resources = kResources;
-        spec.categories = kCategories;
-        std::vector<mdbwriter::Row> list = mdbwriter::ListRows(spec);
+        mdbwriter::CatalogueShape shape;
+        shape.resources = kResources;
+        shape.categories = kCategories;
+        std::vector<mdbwriter::Row> list = mdbwriter::ListRows(shape);
         for (std::size_t i = 0; i < list.size(); ++i) {
             if (i < kBigCategorySize)
                 list[i][0] = mdbwriter::Int(kBigCategory);
@@ -120,7 +120,7 @@ struct Setup {
         mdbwriter::Writer writer({std::string(catalogue::kCataloguePassword), 0, true});
         const int tree = writer.addTable("Tree", mdbwriter::TreeColumns());
         const int table = writer.addTable("List", mdbwriter::ListColumns());
-        for (const auto& row : mdbwriter::TreeRows(spec))
+        for (const auto& row : mdbwriter::TreeRows(shape))
             writer.addRow(tree, row);
         for (const auto& row : list)
             writer.addRow(table, row);

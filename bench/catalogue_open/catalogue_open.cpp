@@ -118,27 +118,27 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--materialise") == 0)
         return Materialise(argv[2], argv[3]);
     if (argc == 5 && std::strcmp(argv[1], "--write") == 0) {
-        vm::mdbwriter::CatalogueSpec spec;
-        spec.resources = std::atoi(argv[3]);
-        spec.categories = std::atoi(argv[4]);
+        vm::mdbwriter::CatalogueShape shape;
+        shape.resources = std::atoi(argv[3]);
+        shape.categories = std::atoi(argv[4]);
         std::string error;
-        if (vm::mdbwriter::WriteCatalogue(argv[2], spec, &error))
+        if (vm::mdbwriter::WriteCatalogue(argv[2], shape, &error))
             return 0;
         std::fprintf(stderr, "cannot write %s: %s\n", argv[2], error.c_str());
         return 1;
     }
 
-    vm::mdbwriter::CatalogueSpec spec;
-    spec.resources = 100000;
-    spec.categories = 2000;
+    vm::mdbwriter::CatalogueShape shape;
+    shape.resources = 100000;
+    shape.categories = 2000;
     int runs = 3;
     std::string file;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         if (key == "--resources")
-            spec.resources = std::atoi(argv[i + 1]);
+            shape.resources = std::atoi(argv[i + 1]);
         else if (key == "--categories")
-            spec.categories = std::atoi(argv[i + 1]);
+            shape.categories = std::atoi(argv[i + 1]);
         else if (key == "--runs")
             runs = std::max(1, std::atoi(argv[i + 1]));
         else if (key == "--file")
@@ -146,19 +146,19 @@ int main(int argc, char** argv) {
     }
     if (file.empty())
         file = (std::filesystem::temp_directory_path() /
-                ("vm-catalogue-" + std::to_string(spec.resources) + "-" +
-                 std::to_string(spec.categories) + ".mdb"))
+                ("vm-catalogue-" + std::to_string(shape.resources) + "-" +
+                 std::to_string(shape.categories) + ".mdb"))
                    .string();
     // Written by a child: a spawned process starts with its parent's peak RSS, so the parent
     // stays small.
     if (!std::filesystem::exists(file)) {
         Sample write;
-        if (!Run({"/proc/self/exe", "--write", file, std::to_string(spec.resources),
-                  std::to_string(spec.categories)},
+        if (!Run({"/proc/self/exe", "--write", file, std::to_string(shape.resources),
+                  std::to_string(shape.categories)},
                  write))
             return 1;
         std::printf("wrote %s (%d resources, %d categories) in %.0f ms\n", file.c_str(),
-                    spec.resources, spec.categories, write.ms);
+                    shape.resources, shape.categories, write.ms);
     }
     std::printf("file: %.1f MB\n", static_cast<double>(std::filesystem::file_size(file)) / 1e6);
 
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
 
         Sample open;
         std::string output;
-        if (!Run({"/proc/self/exe", "--materialise", file, spec.password}, open, &output)) {
+        if (!Run({"/proc/self/exe", "--materialise", file, shape.password}, open, &output)) {
             std::fprintf(stderr, "materialise failed\n");
             return 1;
         }

@@ -36,11 +36,11 @@ const Files& TheFiles() {
         std::filesystem::create_directories(f.folder);
         f.mdb = (f.folder / "TreeList.mdb").string();
         f.sqlite = (f.folder / "list.db").string();
-        vm::mdbwriter::CatalogueSpec spec;
-        spec.resources = kResources;
-        spec.categories = kCategories;
+        vm::mdbwriter::CatalogueShape shape;
+        shape.resources = kResources;
+        shape.categories = kCategories;
         std::string error;
-        if (!vm::mdbwriter::WriteCatalogue(f.mdb, spec, &error))
+        if (!vm::mdbwriter::WriteCatalogue(f.mdb, shape, &error))
             std::fprintf(stderr, "catalogue: %s\n", error.c_str());
         sqlite3* db = nullptr;
         sqlite3_open(f.sqlite.c_str(), &db);
@@ -52,7 +52,7 @@ const Files& TheFiles() {
         sqlite3_stmt* insert = nullptr;
         sqlite3_prepare_v2(db, "insert into List values(?,?,?,?,?,?,?,?,?,?,?)", -1, &insert,
                            nullptr);
-        for (const vm::mdbwriter::Row& row : vm::mdbwriter::ListRows(spec)) {
+        for (const vm::mdbwriter::Row& row : vm::mdbwriter::ListRows(shape)) {
             for (std::size_t i = 0; i < row.size(); ++i) {
                 const int at = static_cast<int>(i) + 1;
                 if (const auto* n = std::get_if<std::int64_t>(&row[i]))

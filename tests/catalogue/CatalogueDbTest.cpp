@@ -40,13 +40,13 @@ protected:
     std::string WindowsFilePath() const { return w_.folder().windowsPath() + "set\\TreeList.mdb"; }
 
     void WriteGenerated(int categories, int resources, const std::string& password) {
-        mdbwriter::CatalogueSpec spec;
-        spec.categories = categories;
-        spec.resources = resources;
-        spec.seed = 7;
-        spec.password = password;
+        mdbwriter::CatalogueShape shape;
+        shape.categories = categories;
+        shape.resources = resources;
+        shape.seed = 7;
+        shape.password = password;
         std::string error;
-        ASSERT_TRUE(mdbwriter::WriteCatalogue(FilePath(), spec, &error)) << error;
+        ASSERT_TRUE(mdbwriter::WriteCatalogue(FilePath(), shape, &error)) << error;
     }
 
     // NULLs where the table allows them, an empty address beside a NULL one, a NULL category

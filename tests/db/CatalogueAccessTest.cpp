@@ -29,7 +29,7 @@ protected:
         path_ = folder_.windowsPath() + "TreeList.mdb";
     }
 
-    mdbwriter::CatalogueSpec spec_;
+    mdbwriter::CatalogueShape spec_;
     vm::testing::TempFolder folder_{"vm-catalogue"};
     std::string path_;
 };

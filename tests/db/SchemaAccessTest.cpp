@@ -15,11 +15,11 @@ namespace {
 
 TEST(SchemaOnAccess, ListExportAndReadBack) {
     vm::testing::TempFolder folder("vm-schema-mdb");
-    mdbwriter::CatalogueSpec spec;
-    spec.categories = 12;
-    spec.resources = 30;
+    mdbwriter::CatalogueShape shape;
+    shape.categories = 12;
+    shape.resources = 30;
     std::string error;
-    ASSERT_TRUE(mdbwriter::WriteCatalogue((folder / "TreeList.mdb").string(), spec, &error))
+    ASSERT_TRUE(mdbwriter::WriteCatalogue((folder / "TreeList.mdb").string(), shape, &error))
         << error;
     DbConnection access;
     ASSERT_TRUE(access.openAccess(folder.windowsPath() + "TreeList.mdb", "kq7.vm3rxp.tz", 0))
@@ -38,7 +38,8 @@ TEST(SchemaOnAccess, ListExportAndReadBack) {
 
     std::filesystem::create_directory(folder / "out");
     const std::string out = folder.windowsPath() + "out\\";
-    EXPECT_EQ(access.exportTable("Tree", out + "tree.csv", "Table", "*", "", true), spec.categories)
+    EXPECT_EQ(access.exportTable("Tree", out + "tree.csv", "Table", "*", "", true),
+              shape.categories)
         << access.lastErrorDescription();
     DbRecordset few;
     few.setConnection(access);
@@ -63,7 +64,7 @@ TEST(SchemaOnAccess, ListExportAndReadBack) {
     ASSERT_TRUE(rows.open("select count(*) as n from [tree.csv]"));
     std::int32_t count = 0;
     EXPECT_TRUE(rows.readInt("n", count));
-    EXPECT_EQ(count, spec.categories);
+    EXPECT_EQ(count, shape.categories);
     rows.close();
     EXPECT_EQ(text.listTables(0, 0), "some.txt,tree.csv,");
 }

@@ -120,13 +120,13 @@ TEST_F(VellumarkSqlTest, SqliteQueriesAndChanges) {
 }
 
 TEST_F(VellumarkSqlTest, AccessFilesWithTheirPassword) {
-    mdbwriter::CatalogueSpec spec;
-    spec.categories = 10;
-    spec.resources = 25;
-    spec.password = "s3cret";
+    mdbwriter::CatalogueShape shape;
+    shape.categories = 10;
+    shape.resources = 25;
+    shape.password = "s3cret";
     std::string error;
     const auto mdb = folder_ / "cat.mdb";
-    ASSERT_TRUE(mdbwriter::WriteCatalogue(mdb.string(), spec, &error)) << error;
+    ASSERT_TRUE(mdbwriter::WriteCatalogue(mdb.string(), shape, &error)) << error;
     const std::string base = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + mdb.string() +
                              ";Jet OLEDB:DataBase Password=";
 

@@ -34,15 +34,15 @@ protected:
         QtTest::SetUp();
         sys::SetProgramFolder(folder_.windowsPath());
         std::filesystem::create_directories(folder_.path() / "set" / "dt");
-        mdbwriter::CatalogueSpec spec;
+        mdbwriter::CatalogueShape shape;
         // VM_CATALOGUE_RESOURCES sizes the catalogue for a memory measurement (20 per category).
         const char* size = std::getenv("VM_CATALOGUE_RESOURCES");
-        spec.resources = size ? std::atoi(size) : 1200;
-        spec.categories = std::max(60, spec.resources / 50);
-        spec.seed = 3;
+        shape.resources = size ? std::atoi(size) : 1200;
+        shape.categories = std::max(60, shape.resources / 50);
+        shape.seed = 3;
         std::string error;
         ASSERT_TRUE(mdbwriter::WriteCatalogue((folder_.path() / "set" / "TreeList.mdb").string(),
-                                              spec, &error))
+                                              shape, &error))
             << error;
         app::WriteBuiltinPictures(folder_.windowsPath());
         CreateCatalogueObjects();

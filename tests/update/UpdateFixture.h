@@ -38,14 +38,14 @@ using vm::testing::TestForum;
 // A catalogue of `categories` categories as the Jet writer makes it.
 inline std::string CatalogueBytes(int categories, std::uint32_t seed) {
     const TempFolder scratch("vm-catalogue");
-    mdbwriter::CatalogueSpec spec;
-    spec.categories = categories;
-    spec.resources = categories * 5;
-    spec.seed = seed;
-    spec.creationDate = 45000;
+    mdbwriter::CatalogueShape shape;
+    shape.categories = categories;
+    shape.resources = categories * 5;
+    shape.seed = seed;
+    shape.creationDate = 45000;
     std::string error;
     const std::string path = (scratch / "TreeList.mdb").string();
-    EXPECT_TRUE(mdbwriter::WriteCatalogue(path, spec, &error)) << error;
+    EXPECT_TRUE(mdbwriter::WriteCatalogue(path, shape, &error)) << error;
     return vm::testing::ReadBytes(path);
 }
 

@@ -32,14 +32,14 @@ using vm::testing::TestForum;
 
 std::string CatalogueBytes(int categories, std::uint32_t seed) {
     const vm::testing::TempFolder scratch("vm-catalogue");
-    mdbwriter::CatalogueSpec spec;
-    spec.categories = categories;
-    spec.resources = categories * 4;
-    spec.seed = seed;
-    spec.creationDate = 45000;
+    mdbwriter::CatalogueShape shape;
+    shape.categories = categories;
+    shape.resources = categories * 4;
+    shape.seed = seed;
+    shape.creationDate = 45000;
     std::string error;
     const std::string path = (scratch / "TreeList.mdb").string();
-    EXPECT_TRUE(mdbwriter::WriteCatalogue(path, spec, &error)) << error;
+    EXPECT_TRUE(mdbwriter::WriteCatalogue(path, shape, &error)) << error;
     return vm::testing::ReadBytes(path);
 }
 

@@ -49,34 +49,34 @@ std::string Words(Random& random, int count) {
     return out;
 }
 
-int TopLevelCount(const CatalogueSpec& spec) {
-    return std::max(1, spec.categories / 20);
+int TopLevelCount(const CatalogueShape& shape) {
+    return std::max(1, shape.categories / 20);
 }
 
-int ParentIndex(const CatalogueSpec& spec, int index);
+int ParentIndex(const CatalogueShape& shape, int index);
 
-int Level(const CatalogueSpec& spec, int index) {
-    const int parent = ParentIndex(spec, index);
-    return parent < 0 ? 1 : Level(spec, parent) + 1;
+int Level(const CatalogueShape& shape, int index) {
+    const int parent = ParentIndex(shape, index);
+    return parent < 0 ? 1 : Level(shape, parent) + 1;
 }
 
 // -1 for a top-level category; otherwise an earlier category no deeper than level 3.
-int ParentIndex(const CatalogueSpec& spec, int index) {
-    if (index < TopLevelCount(spec))
+int ParentIndex(const CatalogueShape& shape, int index) {
+    if (index < TopLevelCount(shape))
         return -1;
-    Random random(spec.seed, 1, static_cast<std::uint64_t>(index));
+    Random random(shape.seed, 1, static_cast<std::uint64_t>(index));
     int parent = random.below(index);
-    while (Level(spec, parent) >= 4)
-        parent = ParentIndex(spec, parent);
+    while (Level(shape, parent) >= 4)
+        parent = ParentIndex(shape, parent);
     return parent;
 }
 
-Row TreeRow(const CatalogueSpec& spec, int index) {
-    Random random(spec.seed, 2, static_cast<std::uint64_t>(index));
-    const int parent = ParentIndex(spec, index);
+Row TreeRow(const CatalogueShape& shape, int index) {
+    Random random(shape.seed, 2, static_cast<std::uint64_t>(index));
+    const int parent = ParentIndex(shape, index);
     Value intro = random.chance(30) ? Value(Null{}) : Str(Words(random, 5 + random.below(40)));
     return {Int(index + 1),
-            Int(Level(spec, index)),
+            Int(Level(shape, index)),
             Int(parent < 0 ? 0 : parent + 1),
             Str("分类" + std::to_string(index + 1) + Words(random, 2 + random.below(6))),
             std::move(intro),
@@ -100,8 +100,8 @@ Value Introduction(Random& random) {
     return Str(Words(random, 2100 + random.below(500)));
 }
 
-Row ListRow(const CatalogueSpec& spec, int index) {
-    Random random(spec.seed, 3, static_cast<std::uint64_t>(index));
+Row ListRow(const CatalogueShape& shape, int index) {
+    Random random(shape.seed, 3, static_cast<std::uint64_t>(index));
     const int number = index + 1;
     Value address = random.chance(10)
                         ? Str("")
@@ -112,7 +112,7 @@ Row ListRow(const CatalogueSpec& spec, int index) {
                                    : Str(std::to_string(1 + random.below(900)) + "." +
                                          std::to_string(random.below(10)) + "MB");
     Value style = random.chance(10) ? Value(Null{}) : Int(random.below(4));
-    return {Int(1 + random.below(std::max(1, spec.categories))),
+    return {Int(1 + random.below(std::max(1, shape.categories))),
             Str("资源" + std::to_string(number) + Words(random, 2 + random.below(12))),
             Introduction(random),
             Str("作者" + Words(random, 2 + random.below(3))),
@@ -142,29 +142,29 @@ std::vector<Column> ListColumns() {
             {"编号", ColumnType::Long}};
 }
 
-std::vector<Row> TreeRows(const CatalogueSpec& spec) {
+std::vector<Row> TreeRows(const CatalogueShape& shape) {
     std::vector<Row> rows;
-    for (int i = 0; i < spec.categories; ++i)
-        rows.push_back(TreeRow(spec, i));
+    for (int i = 0; i < shape.categories; ++i)
+        rows.push_back(TreeRow(shape, i));
     return rows;
 }
 
-std::vector<Row> ListRows(const CatalogueSpec& spec) {
+std::vector<Row> ListRows(const CatalogueShape& shape) {
     std::vector<Row> rows;
-    for (int i = 0; i < spec.resources; ++i)
-        rows.push_back(ListRow(spec, i));
+    for (int i = 0; i < shape.resources; ++i)
+        rows.push_back(ListRow(shape, i));
     return rows;
 }
 
-bool WriteCatalogue(const std::string& path, const CatalogueSpec& spec, std::string* error) {
-    Writer writer({spec.password, spec.creationDate, true});
+bool WriteCatalogue(const std::string& path, const CatalogueShape& shape, std::string* error) {
+    Writer writer({shape.password, shape.creationDate, true});
     const int tree = writer.addTable("Tree", TreeColumns());
     const int list = writer.addTable("List", ListColumns());
     bool ok = tree > 0 && list > 0;
-    for (int i = 0; ok && i < spec.categories; ++i)
-        ok = writer.addRow(tree, TreeRow(spec, i));
-    for (int i = 0; ok && i < spec.resources; ++i)
-        ok = writer.addRow(list, ListRow(spec, i));
+    for (int i = 0; ok && i < shape.categories; ++i)
+        ok = writer.addRow(tree, TreeRow(shape, i));
+    for (int i = 0; ok && i < shape.resources; ++i)
+        ok = writer.addRow(list, ListRow(shape, i));
     ok = ok && writer.save(path);
     if (!ok && error)
         *error = writer.error();

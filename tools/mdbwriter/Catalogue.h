@@ -11,7 +11,7 @@
 
 namespace vm::mdbwriter {
 
-struct CatalogueSpec {
+struct CatalogueShape {
     int categories = 50;
     int resources = 1000;
     std::uint32_t seed = 1;
@@ -23,9 +23,9 @@ std::vector<Column> TreeColumns();
 std::vector<Column> ListColumns();
 
 // The rows WriteCatalogue writes, for tests that compare what a reader returns.
-std::vector<Row> TreeRows(const CatalogueSpec& spec);
-std::vector<Row> ListRows(const CatalogueSpec& spec);
+std::vector<Row> TreeRows(const CatalogueShape& shape);
+std::vector<Row> ListRows(const CatalogueShape& shape);
 
-bool WriteCatalogue(const std::string& path, const CatalogueSpec& spec, std::string* error);
+bool WriteCatalogue(const std::string& path, const CatalogueShape& shape, std::string* error);
 
 } // namespace vm::mdbwriter

@@ -60,18 +60,18 @@ bool Number(const Arguments& args, const std::string& key, long long& value) {
 int Catalogue(const Arguments& args) {
     if (args.positional.size() != 1)
         return Usage();
-    CatalogueSpec spec;
-    long long categories = spec.categories, resources = spec.resources, seed = spec.seed;
+    CatalogueShape shape;
+    long long categories = shape.categories, resources = shape.resources, seed = shape.seed;
     if (!Number(args, "categories", categories) || !Number(args, "resources", resources) ||
         !Number(args, "seed", seed) || categories > 1000000 || resources > 10000000)
         return Usage();
-    spec.categories = static_cast<int>(categories);
-    spec.resources = static_cast<int>(resources);
-    spec.seed = static_cast<std::uint32_t>(seed);
+    shape.categories = static_cast<int>(categories);
+    shape.resources = static_cast<int>(resources);
+    shape.seed = static_cast<std::uint32_t>(seed);
     if (args.options.count("password"))
-        spec.password = args.options.at("password");
+        shape.password = args.options.at("password");
     std::string error;
-    if (!WriteCatalogue(args.positional[0], spec, &error)) {
+    if (!WriteCatalogue(args.positional[0], shape, &error)) {
         std::fprintf(stderr, "mdbwriter: %s\n", error.c_str());
         return 1;
     }

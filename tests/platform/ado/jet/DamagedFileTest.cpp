@@ -65,12 +65,12 @@ std::string Mutate(const std::string& good, std::mt19937& random) {
 TEST(DamagedFiles, NeverCrashTheProgram) {
     TempDir dir;
     const std::string goodPath = dir.file("good.mdb");
-    vm::mdbwriter::CatalogueSpec spec;
-    spec.categories = 12;
-    spec.resources = 150;
-    spec.password = "";
+    vm::mdbwriter::CatalogueShape shape;
+    shape.categories = 12;
+    shape.resources = 150;
+    shape.password = "";
     std::string error;
-    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(goodPath, spec, &error)) << error;
+    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(goodPath, shape, &error)) << error;
     std::ifstream in(goodPath, std::ios::binary);
     const std::string good((std::istreambuf_iterator<char>(in)), {});
 
@@ -103,12 +103,12 @@ TEST(DamagedFiles, NeverCrashTheProgram) {
 TEST(ReadingChild, FailuresBecomeOpenFailures) {
     TempDir dir;
     const std::string path = dir.file("ok.mdb");
-    vm::mdbwriter::CatalogueSpec spec;
-    spec.categories = 3;
-    spec.resources = 5;
-    spec.password = "";
+    vm::mdbwriter::CatalogueShape shape;
+    shape.categories = 3;
+    shape.resources = 5;
+    shape.password = "";
     std::string error;
-    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, spec, &error)) << error;
+    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, shape, &error)) << error;
     static std::string marker;
     marker = dir.file("exit-handler-ran");
     std::atexit([] { std::ofstream(marker) << "ran"; });
@@ -143,12 +143,12 @@ TEST(ReadingChild, FailuresBecomeOpenFailures) {
 class EmptyUsageMap : public ::testing::Test {
 protected:
     void SetUp() override {
-        vm::mdbwriter::CatalogueSpec spec;
-        spec.categories = 3;
-        spec.resources = 5;
-        spec.password = "";
+        vm::mdbwriter::CatalogueShape shape;
+        shape.categories = 3;
+        shape.resources = 5;
+        shape.password = "";
         std::string error;
-        ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path_, spec, &error)) << error;
+        ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path_, shape, &error)) << error;
         // Page 1 holds the usage maps: rows 0 and 1 are MSysObjects', row 2 is Tree's. Start
         // row 2 where row 1 starts and it has no bytes.
         std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);

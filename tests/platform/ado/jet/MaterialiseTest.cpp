@@ -49,7 +49,7 @@ protected:
     }
     TempDir dir_;
     std::string path_ = dir_.file("TreeList.mdb");
-    mw::CatalogueSpec spec_;
+    mw::CatalogueShape spec_;
 };
 
 TEST_F(CatalogueFile, CopiesEveryValueOfBothTables) {

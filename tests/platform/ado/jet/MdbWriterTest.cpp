@@ -266,14 +266,14 @@ TEST(MdbWriter, CatalogueReadsTheSameInMdbReader) {
     REQUIRE_CHECKERS();
     TempDir dir;
     const std::string path = dir.file("TreeList.mdb");
-    mw::CatalogueSpec spec;
-    spec.categories = 40;
-    spec.resources = 600;
+    mw::CatalogueShape shape;
+    shape.categories = 40;
+    shape.resources = 600;
     std::string error;
-    ASSERT_TRUE(mw::WriteCatalogue(path, spec, &error)) << error;
-    const std::vector<TableSpec> tables = {{"Tree", mw::TreeColumns(), mw::TreeRows(spec)},
-                                           {"List", mw::ListColumns(), mw::ListRows(spec)}};
-    EXPECT_EQ(MdbReaderDump(path, spec.password), ExpectedDump(spec.password, tables));
+    ASSERT_TRUE(mw::WriteCatalogue(path, shape, &error)) << error;
+    const std::vector<TableSpec> tables = {{"Tree", mw::TreeColumns(), mw::TreeRows(shape)},
+                                           {"List", mw::ListColumns(), mw::ListRows(shape)}};
+    EXPECT_EQ(MdbReaderDump(path, shape.password), ExpectedDump(shape.password, tables));
 }
 
 // 4800 rows of about 500 bytes fill more pages than an inline usage map covers.
