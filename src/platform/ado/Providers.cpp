@@ -1,5 +1,6 @@
 #include "platform/ado/ConnectionString.h"
 #include "platform/ado/FastText.h"
+#include "platform/ado/OdbcSession.h"
 #include "platform/ado/Provider.h"
 #include "platform/ado/SqliteSession.h"
 #include "platform/ado/TextProvider.h"
@@ -63,26 +64,38 @@ std::unique_ptr<Session> OpenSqlite(const ConnectionString& odbc, const OpenRequ
                                    std::move(options), error);
 }
 
+std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& request,
+                                 ProviderError& error);
+
+std::unique_ptr<Session> OpenOdbcDriver(const OdbcTarget& target, const OpenRequest& request,
+                                        ProviderError& error) {
+    OdbcSession::Options options;
+    options.providerName = kOdbcProvider;
+    options.gbk = target.gbk;
+    options.readOnly = request.mode == 1;
+    options.loginTimeout = request.connectionTimeout;
+    return OdbcSession::Open(target.connectionString, std::move(options), error);
+}
+
 std::unique_ptr<Session> OpenOdbc(const ConnectionString& odbc, const OpenRequest& request,
                                   ProviderError& error) {
-    const std::string driver = StripBraces(odbc.Get("Driver"));
-    if (driver.empty())
-        return Missing(error,
-                       "[ODBC Driver Manager] Data source name not found and no default driver "
-                       "specified",
-                       static_cast<HResult>(0x80004005));
-    if (text::EqualsNoCase(driver, kSqliteDriver))
+    const OdbcTarget target = MapOdbcDriver(odbc);
+    switch (target.route) {
+    case OdbcTarget::Route::NativeSqlite:
         return OpenSqlite(odbc, request, error);
-    if (StartsWithNoCase(driver, "Microsoft Text Driver")) {
+    case OdbcTarget::Route::TextFolder: {
         const std::string folder = odbc.Get("DBQ");
         return OpenTextFolder(DataSourcePath(folder), !text::EqualsNoCase(odbc.Get("HDR"), "No"),
                               folder, error);
     }
-    return Missing(error,
-                   "[ODBC Driver Manager] Data source name not found and no default driver "
-                   "specified: the driver {" +
-                       driver + "} is not installed on this machine.",
-                   static_cast<HResult>(0x80004005));
+    case OdbcTarget::Route::AccessFile:
+        return OpenJet(ConnectionString(target.connectionString), request, error);
+    case OdbcTarget::Route::Odbc:
+        return OpenOdbcDriver(target, request, error);
+    case OdbcTarget::Route::Missing:
+        break;
+    }
+    return Missing(error, target.error, static_cast<HResult>(0x80004005));
 }
 
 std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& request,
@@ -175,6 +188,9 @@ std::unique_ptr<Session> OpenSession(const OpenRequest& request, std::string& pr
     }
     if (text::EqualsNoCase(provider, kJetProvider))
         return OpenJet(cs, request, error);
+    // SQL Server's OLE DB provider: the FreeTDS ODBC driver serves the same servers.
+    if (text::EqualsNoCase(provider, "sqloledb") || StartsWithNoCase(provider, "sqloledb."))
+        return OpenOdbcDriver(MapSqlServerOledb(cs), request, error);
     if (StartsWithNoCase(provider, "MSPersist"))
         return Missing(error, "The MSPersist provider serves persisted recordsets only: open the "
                               "file with Recordset.Open.");
