@@ -119,6 +119,21 @@ TEST_F(VellumarkSqlTest, SqliteQueriesAndChanges) {
     EXPECT_EQ(r.exitCode, 2);
 }
 
+// Any installed ODBC driver serves through unixODBC: here SQLite3's, on the same file.
+TEST_F(VellumarkSqlTest, OdbcDriverRoute) {
+    const std::string odbc = "Driver={SQLite3};Database=" + (folder_ / "shop.db").string() + ";";
+    Result r = RunTool({odbc, "select name, price from goods where id > 1 order by id"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "name,price\n\"a,\"\"b\"\"\",\n\xe4\xb8\xad\xe6\x96\x87,3\n");
+    r = RunTool({odbc, "update goods set price = 4 where id > 1"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "2\n");
+    r = RunTool({"Driver={Microsoft ODBC for Oracle};Server=o;Uid=u;Pwd=p;", "select 1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("{Microsoft ODBC for Oracle} is not installed"), std::string::npos)
+        << r.err;
+}
+
 TEST_F(VellumarkSqlTest, AccessFilesWithTheirPassword) {
     mdbwriter::CatalogueShape shape;
     shape.categories = 10;

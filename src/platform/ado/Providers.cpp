@@ -67,14 +67,25 @@ std::unique_ptr<Session> OpenSqlite(const ConnectionString& odbc, const OpenRequ
 std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& request,
                                  ProviderError& error);
 
+// A failure names what the connection string asked for and what served it here, since the
+// driver's own message speaks only of the latter.
+std::unique_ptr<Session> Served(std::unique_ptr<Session> session, ProviderError& error,
+                                const std::string& requested, const std::string& servedBy) {
+    if (!session && !requested.empty())
+        error.description += " (" + requested + " is served here by " + servedBy + ")";
+    return session;
+}
+
 std::unique_ptr<Session> OpenOdbcDriver(const OdbcTarget& target, const OpenRequest& request,
-                                        ProviderError& error) {
+                                        ProviderError& error, const std::string& requested) {
     OdbcSession::Options options;
     options.providerName = kOdbcProvider;
     options.gbk = target.gbk;
     options.readOnly = request.mode == 1;
     options.loginTimeout = request.connectionTimeout;
-    return OdbcSession::Open(target.connectionString, std::move(options), error);
+    const std::string installed = ConnectionString(target.connectionString).Get("Driver");
+    return Served(OdbcSession::Open(target.connectionString, std::move(options), error), error,
+                  requested == installed ? std::string() : requested, "the driver " + installed);
 }
 
 std::unique_ptr<Session> OpenOdbc(const ConnectionString& odbc, const OpenRequest& request,
@@ -89,9 +100,10 @@ std::unique_ptr<Session> OpenOdbc(const ConnectionString& odbc, const OpenReques
                               folder, error);
     }
     case OdbcTarget::Route::AccessFile:
-        return OpenJet(ConnectionString(target.connectionString), request, error);
+        return Served(OpenJet(ConnectionString(target.connectionString), request, error), error,
+                      odbc.Get("Driver"), "the Access reader");
     case OdbcTarget::Route::Odbc:
-        return OpenOdbcDriver(target, request, error);
+        return OpenOdbcDriver(target, request, error, odbc.Get("Driver"));
     case OdbcTarget::Route::Missing:
         break;
     }
@@ -190,7 +202,7 @@ std::unique_ptr<Session> OpenSession(const OpenRequest& request, std::string& pr
         return OpenJet(cs, request, error);
     // SQL Server's OLE DB provider: the FreeTDS ODBC driver serves the same servers.
     if (text::EqualsNoCase(provider, "sqloledb") || StartsWithNoCase(provider, "sqloledb."))
-        return OpenOdbcDriver(MapSqlServerOledb(cs), request, error);
+        return OpenOdbcDriver(MapSqlServerOledb(cs), request, error, provider);
     if (StartsWithNoCase(provider, "MSPersist"))
         return Missing(error, "The MSPersist provider serves persisted recordsets only: open the "
                               "file with Recordset.Open.");
