@@ -58,6 +58,12 @@ std::string ReadText(const Variant& value) {
     return text;
 }
 
+std::string ReadText(Variant&& value) {
+    if (value.Type() == automation::VT_BSTR)
+        return std::move(value).TakeText();
+    return ReadText(value);
+}
+
 CatalogueTables ReadTables(db::DbRecordset& listTable, db::DbRecordset& treeTable) {
     CatalogueTables t;
 
@@ -68,26 +74,28 @@ CatalogueTables ReadTables(db::DbRecordset& listTable, db::DbRecordset& treeTabl
         const double count = listTable.recordCount();
         if (count > 0)
             t.list.reserve(static_cast<std::size_t>(count));
+        // Each value is read into its own variant and the texts are taken over from there:
+        // the rows are copied once, from the recordset into the records.
+        std::array<Variant, kListColumns.size()> v;
         while (!listTable.isEof()) {
+            for (std::size_t i = 0; i < v.size(); ++i)
+                listTable.readValue(keys[i], v[i]);
             ResourceRecord r;
-            const Variant category = listTable.getValue(keys[0]);
-            r.category = ReadInteger(category);
-            r.title = ReadText(listTable.getValue(keys[1]));
-            r.introduction = ReadText(listTable.getValue(keys[2]));
-            r.author = ReadText(listTable.getValue(keys[3]));
-            const Variant address = listTable.getValue(keys[4]);
-            r.address = ReadText(address);
-            r.video = ReadText(listTable.getValue(keys[5]));
-            r.size = ReadText(listTable.getValue(keys[6]));
-            const Variant modified = listTable.getValue(keys[7]);
-            r.modified = ReadInteger(modified);
-            r.style = ReadInteger(listTable.getValue(keys[8]));
-            r.weight = ReadInteger(listTable.getValue(keys[9]));
-            r.number = ReadInteger(listTable.getValue(keys[10]));
-            t.listCategoryNull.push_back(IsNull(category));
+            r.category = ReadInteger(v[0]);
+            r.title = ReadText(std::move(v[1]));
+            r.introduction = ReadText(std::move(v[2]));
+            r.author = ReadText(std::move(v[3]));
             // "地址=''" matches an empty text but never a NULL.
-            t.listAddressNull.push_back(IsNull(address));
-            Widen(t.newestModified, modified, r.modified);
+            t.listAddressNull.push_back(IsNull(v[4]));
+            r.address = ReadText(std::move(v[4]));
+            r.video = ReadText(std::move(v[5]));
+            r.size = ReadText(std::move(v[6]));
+            r.modified = ReadInteger(v[7]);
+            r.style = ReadInteger(v[8]);
+            r.weight = ReadInteger(v[9]);
+            r.number = ReadInteger(v[10]);
+            t.listCategoryNull.push_back(IsNull(v[0]));
+            Widen(t.newestModified, v[7], r.modified);
             t.list.push_back(std::move(r));
             if (!listTable.moveNext())
                 break;

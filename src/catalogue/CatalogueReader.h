@@ -14,6 +14,8 @@ namespace vm::catalogue {
 // text; NULL (or a missing field) as 0 or "".
 std::int32_t ReadInteger(const automation::Variant& value);
 std::string ReadText(const automation::Variant& value);
+// The same, taking the text over from a value that is not needed any more.
+std::string ReadText(automation::Variant&& value);
 
 // Every row of both tables, from the first; a closed table gives no rows. Column positions
 // are looked up once per table, not once per value.

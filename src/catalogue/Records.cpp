@@ -32,6 +32,8 @@ CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)
 
     titles_.start.reserve(tables_.list.size() + 1);
     authors_.start.reserve(tables_.list.size() + 1);
+    weights_.reserve(tables_.list.size());
+    byAddress_.reserve(tables_.list.size());
     titles_.start.push_back(0);
     authors_.start.push_back(0);
     for (std::uint32_t i = 0; i < tables_.list.size(); ++i) {

@@ -70,7 +70,8 @@ DbRecordset::~DbRecordset() {
 
 DbRecordset::DbRecordset(const DbRecordset& other)
     : adoRecordset(other.adoRecordset), adoFields(other.adoFields),
-      currentField(other.currentField), scratch(other.scratch), findCriteria(other.findCriteria),
+      currentField(other.currentField), scratch(other.scratch), knownFields(other.knownFields),
+      nextKnown(other.nextKnown), findCriteria(other.findCriteria),
       findDirection(other.findDirection), recordsAffected(other.recordsAffected) {
     automation::CoInitialize();
 }
@@ -80,6 +81,8 @@ DbRecordset& DbRecordset::operator=(const DbRecordset& other) {
     adoFields = other.adoFields;
     currentField = other.currentField;
     scratch = other.scratch;
+    knownFields = other.knownFields;
+    nextKnown = other.nextKnown;
     findCriteria = other.findCriteria;
     findDirection = other.findDirection;
     recordsAffected = other.recordsAffected;
@@ -232,9 +235,28 @@ bool DbRecordset::deleteRecords(int affect) {
 
 bool DbRecordset::LookUp(const FieldKey& field) {
     scratch = KeyVariant(field);
-    adoFields = adoRecordset.GetObject("fields");
+    automation::Object fields = adoRecordset.GetObject("fields");
+    if (fields != adoFields) {
+        adoFields = std::move(fields);
+        knownFields.clear();
+        nextKnown = 0;
+    }
+    // "Item" answers the same object for the same key until the collection is replaced.
+    const std::size_t known = knownFields.size();
+    for (std::size_t i = 0; i < known; ++i) {
+        const std::size_t at = (nextKnown + i) % known;
+        if (knownFields[at].key == field) {
+            currentField = knownFields[at].field;
+            nextKnown = at + 1;
+            return true;
+        }
+    }
     currentField = adoFields.GetObject("Item", {scratch});
-    return !currentField.IsNull();
+    if (currentField.IsNull())
+        return false;
+    knownFields.push_back({field, currentField});
+    nextKnown = known + 1;
+    return true;
 }
 
 automation::Variant DbRecordset::getValue(const FieldKey& field) {

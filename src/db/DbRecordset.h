@@ -121,6 +121,16 @@ protected:
     automation::Object adoFields;
     automation::Object currentField;
     automation::Variant scratch = automation::Variant(std::int32_t{0});
+    // Field objects already taken from `adoFields`. The recordset replaces its collection
+    // whenever it is opened or closed, so the collection's identity says whether they still
+    // hold. Rows are read field by field in one order: the entry after the last hit is tried
+    // first.
+    struct KnownField {
+        FieldKey key;
+        automation::Object field;
+    };
+    std::vector<KnownField> knownFields;
+    std::size_t nextKnown = 0;
     std::string findCriteria;
     std::int32_t findDirection = 1;
     std::int32_t recordsAffected = 0;

@@ -128,6 +128,40 @@ TEST_F(DbRecordsetTest, TableOpenNavigationAndReads) {
     EXPECT_FALSE(list.close()); // closing twice reports the error
 }
 
+// Field objects are reused between reads of one opening; another opening, a close, a copy
+// and another recordset object must each read their own columns.
+TEST_F(DbRecordsetTest, FieldsFollowEachOpening) {
+    DbRecordset list;
+    ASSERT_TRUE(list.setConnection(connection_));
+    ASSERT_TRUE(list.open("select 编号, 名称 from List where 编号 = 3", 1));
+    EXPECT_TRUE(list.getValue("名称") == Variant("资源3"));
+    EXPECT_TRUE(list.getValue(std::int32_t{0}) == Variant(std::int32_t{3}));
+    EXPECT_TRUE(list.getValue("名称") == Variant("资源3"));
+
+    // The same names at other positions, and a column that is gone.
+    ASSERT_TRUE(list.open("select 名称, 作者 from List where 编号 = 4", 1));
+    EXPECT_TRUE(list.getValue("名称") == Variant("资源4"));
+    EXPECT_TRUE(list.getValue(std::int32_t{0}) == Variant("资源4"));
+    EXPECT_TRUE(list.getValue("编号").IsEmpty());
+
+    const DbRecordset copy(list);
+    DbRecordset other = copy;
+    EXPECT_TRUE(other.getValue("作者") == Variant("bob"));
+
+    EXPECT_TRUE(list.close());
+    EXPECT_TRUE(list.getValue("名称").IsEmpty());
+    Variant out;
+    EXPECT_FALSE(list.readValue("名称", out));
+    EXPECT_TRUE(out.IsEmpty());
+
+    // Another recordset object behind the same DbRecordset.
+    DbRecordset second;
+    ASSERT_TRUE(second.setConnection(connection_));
+    ASSERT_TRUE(second.open("select 作者, 名称 from List where 编号 = 5", 1));
+    list.setComObject(second.getComObject());
+    EXPECT_TRUE(list.getValue("名称") == Variant("资源5"));
+}
+
 TEST_F(DbRecordsetTest, FindFindNextAndFilter) {
     DbRecordset list;
     list.setConnection(connection_);

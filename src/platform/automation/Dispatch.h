@@ -138,15 +138,54 @@ private:
     NameIndex index_;
 };
 
+// The member ids of names bound lately, byte for byte: callers name the same few members over
+// and over (a list read binds "fields", "Item" and "value" for every field of every row), and a
+// repeat then costs a short compare instead of hashing and case folding. Slots are chosen by
+// length, which keeps the names of one loop apart.
+class BindMemo {
+public:
+    // The id remembered for exactly these bytes, or -2.
+    int Find(std::string_view name) const {
+        const Slot& slot = slots_[name.size() % kSlots];
+        return slot.size == name.size() && name.size() <= kLongest &&
+                       std::char_traits<char>::compare(slot.bytes, name.data(), name.size()) == 0
+                   ? slot.id
+                   : -2;
+    }
+    void Remember(std::string_view name, int id) {
+        if (name.size() > kLongest)
+            return;
+        Slot& slot = slots_[name.size() % kSlots];
+        std::char_traits<char>::copy(slot.bytes, name.data(), name.size());
+        slot.size = name.size();
+        slot.id = id;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 4;
+    static constexpr std::size_t kLongest = 23;
+    struct Slot {
+        char bytes[kLongest] = {};
+        std::size_t size = kLongest + 1;
+        int id = -1;
+    };
+    Slot slots_[kSlots] = {};
+};
+
 // Base of the native classes: T provides `static const MemberTable<T>& Members();`.
 template <class T> class NativeDispatch : public Dispatch {
 public:
     bool Bind(std::string_view name, MemberBinding& out) const override {
-        int id = -1;
-        const MemberDef<T>* def = T::Members().Find(name, id);
-        if (!def)
+        constinit thread_local BindMemo memo;
+        int id = memo.Find(name);
+        if (id == -2) {
+            T::Members().Find(name, id);
+            memo.Remember(name, id);
+        }
+        if (id < 0)
             return false;
-        out = {id, def->kinds, def->maxArgs};
+        const MemberDef<T>& def = T::Members().At(id);
+        out = {id, def.kinds, def.maxArgs};
         return true;
     }
     HResult Invoke(int memberId, InvokeKind kind, std::span<const Variant> args, Variant& result,

@@ -3,6 +3,7 @@
 #include "platform/text/Codepage.h"
 
 #include <array>
+#include <cstring>
 #include <vector>
 
 namespace vm::automation {
@@ -14,6 +15,14 @@ struct CallState {
 };
 
 thread_local CallState t_state;
+
+// Most calls succeed: that path touches the state without building a text.
+void RecordSuccess() {
+    CallState& state = t_state;
+    state.code = kCallOk;
+    if (!state.exception.empty())
+        state.exception.clear();
+}
 
 void Record(int code, std::string exception = {}) {
     CallState& state = t_state;
@@ -72,17 +81,36 @@ HResult Invocation::Throw(std::string description) {
     return kDispException;
 }
 
-// Member and column names are short and few per table: the length and up to eight bytes from
-// both ends tell them apart well enough, without a multiply per byte.
+// Member and column names are short and few per table: the length and eight bytes from each
+// end tell them apart well enough. Setting bit 0x20 folds ASCII capitals onto small letters; the
+// other bytes it merges only collide, and equality sorts those out.
+namespace {
+
+std::uint64_t Load(const char* at, std::size_t n) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, n);
+    return word;
+}
+
+} // namespace
+
 std::size_t NoCaseHash::operator()(std::string_view text) const {
-    std::uint64_t head = 0, tail = 0;
-    const std::size_t n = text.size() < 8 ? text.size() : 8;
-    for (std::size_t i = 0; i < n; ++i) {
-        head = head << 8 | static_cast<unsigned char>(FoldAscii(text[i]));
-        tail = tail << 8 | static_cast<unsigned char>(FoldAscii(text[text.size() - 1 - i]));
+    const std::size_t n = text.size();
+    const char* p = text.data();
+    std::uint64_t head, tail;
+    if (n >= 8) {
+        head = Load(p, 8);
+        tail = Load(p + n - 8, 8);
+    } else if (n >= 4) {
+        head = Load(p, 4);
+        tail = Load(p + n - 4, 4);
+    } else {
+        head = n == 0 ? 0 : Load(p, 1) | Load(p + n / 2, 1) << 8 | Load(p + n - 1, 1) << 16;
+        tail = 0;
     }
+    constexpr std::uint64_t kFold = 0x2020202020202020ull;
     const std::uint64_t mixed =
-        (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ text.size()) * 0xBF58476D1CE4E5B9ull;
+        ((head | kFold) ^ ((tail | kFold) * 0x9E3779B97F4A7C15ull) ^ n) * 0xBF58476D1CE4E5B9ull;
     return static_cast<std::size_t>(mixed ^ (mixed >> 29));
 }
 
@@ -91,6 +119,8 @@ std::size_t NoCaseHash::operator()(std::string_view text) const {
 bool NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
     if (a.size() != b.size())
         return false;
+    if (a == b)
+        return true;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (static_cast<unsigned char>(a[i]) >= 0x80 && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1])
@@ -218,10 +248,10 @@ Variant Object::Run(CallKind kind, std::string_view member, std::span<const Vari
             Record(kResultMismatch);
             return {};
         }
-        Record(kCallOk);
+        RecordSuccess();
         return converted;
     }
-    Record(kCallOk);
+    RecordSuccess();
     return result;
 }
 

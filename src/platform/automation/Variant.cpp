@@ -293,6 +293,12 @@ std::shared_ptr<Dispatch> Variant::TakeDispatcher() && {
     return Deref().Dispatcher();
 }
 
+std::string Variant::TakeText() && {
+    if (auto* s = std::get_if<std::string>(&payload_))
+        return std::move(*s);
+    return {};
+}
+
 HResult Variant::ChangeType(std::uint16_t want, Variant& out) const {
     const Variant& v = Deref();
     if (want == VT_VARIANT || want == v.vt_) {

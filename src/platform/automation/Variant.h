@@ -121,6 +121,8 @@ public:
     const std::shared_ptr<Dispatch>& Dispatcher() const;
     // Moves the object out of a VT_DISPATCH variant (no reference-count traffic).
     std::shared_ptr<Dispatch> TakeDispatcher() &&;
+    // Moves the text out of a VT_BSTR variant (no copy); empty for any other type.
+    std::string TakeText() &&;
 
     // VariantChangeType: the value as type `want` (one of the scalar types, VT_BSTR, VT_DATE,
     // VT_BOOL, VT_DISPATCH, VT_BYTES, or VT_VARIANT for no conversion). Empty converts to zero,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 namespace vm::automation {
 namespace {
@@ -212,6 +213,47 @@ TEST(NameIndexTest, CaseFirstWinsAndMany) {
         EXPECT_EQ(index.Find("COL" + std::to_string(i) + "_X"), 100 + i);
     index.Clear();
     EXPECT_EQ(index.Find("value"), -1);
+}
+
+// The hash reads whole words from both ends of a name: every length around the word sizes must
+// still find its own name in any case and nothing else.
+TEST(NameIndexTest, EveryLengthAndCase) {
+    NameIndex index;
+    std::vector<std::string> names;
+    for (std::size_t n = 1; n <= 20; ++n) {
+        std::string name;
+        for (std::size_t i = 0; i < n; ++i)
+            name += static_cast<char>('a' + (i * 7 + n) % 26);
+        names.push_back(name);
+        index.Add(name, static_cast<int>(n));
+    }
+    for (std::size_t n = 1; n <= 20; ++n) {
+        std::string upper = names[n - 1];
+        for (char& c : upper)
+            c = static_cast<char>(c - 'a' + 'A');
+        EXPECT_EQ(index.Find(upper), static_cast<int>(n)) << upper;
+        std::string changed = names[n - 1];
+        changed[n / 2] = changed[n / 2] == 'z' ? 'y' : 'z';
+        EXPECT_EQ(index.Find(changed), -1) << changed;
+        EXPECT_EQ(index.Find(names[n - 1] + "_"), -1);
+    }
+}
+
+// Binding remembers names byte for byte; names of one length share a slot and must not be
+// mistaken for each other, and a repeated name in another case still binds.
+TEST(LateBound, RepeatedNamesBindTheirOwnMembers) {
+    const Object sample(std::make_shared<Sample>());
+    for (int round = 0; round < 3; ++round) {
+        sample.Put("Name", Variant("n"));
+        EXPECT_EQ(sample.GetText("name"), "n");
+        EXPECT_EQ(sample.GetText("Item", {Variant("k")}), "by name");
+        EXPECT_EQ(sample.GetText("ITEM", {Variant(std::int32_t{1})}), "by index");
+        // "Iten" has the length of "Item" and is no member.
+        sample.Get("Iten");
+        EXPECT_EQ(LastCallError(), kNoSuchMember);
+        EXPECT_EQ(sample.GetText("Item", {Variant("k")}), "by name");
+        EXPECT_EQ(sample.GetNumber("Count"), round + 1.0);
+    }
 }
 
 } // namespace
