@@ -63,8 +63,12 @@ bool OpenCatalogue() {
     d.listTable->open("List", 2);
     d.treeTable->setConnection(*d.connection);
     d.treeTable->open("Tree", 2);
-    detail::TheState().data =
-        std::make_shared<const CatalogueData>(ReadTables(*d.listTable, *d.treeTable));
+    CatalogueTables tables = ReadTables(*d.listTable, *d.treeTable);
+    // Every list is served from the rows read; the recordsets' own copies of them (about as
+    // much memory again) are let go at once rather than held until the catalogue closes.
+    d.listTable->close();
+    d.treeTable->close();
+    detail::TheState().data = std::make_shared<const CatalogueData>(std::move(tables));
     return true;
 }
 

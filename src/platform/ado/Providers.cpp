@@ -138,8 +138,11 @@ std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& 
     }
 #ifdef VM_HAVE_JET
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    // The copy belongs to this one session, which is used from one thread at a time: no
+    // per-call locking.
+    if (sqlite3_open_v2(":memory:", &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         sqlite3_close_v2(db);
         error.description = "Out of memory while opening '" + source + "'.";
         return nullptr;

@@ -319,8 +319,9 @@ std::unique_ptr<Session> OpenTextFolder(const std::string& linuxFolder, bool hea
         return nullptr;
     }
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(":memory:", &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         sqlite3_close_v2(db);
         error.description = "Out of memory while opening '" + displayName + "'.";
         return nullptr;
