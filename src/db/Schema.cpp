@@ -199,7 +199,9 @@ bool DbConnection::alterColumn(const std::string& table, const std::string& colu
         return false;
     lastSql.clear();
     lastSql = columnTypeName(def) + " " + columnConstraintText(def) + " ";
-    lastSql = "ALTER TABLE " + table + " ALTER COLUMN " + column + " " + lastSql;
+    // MySQL has no "ALTER COLUMN" that takes a type: there the column is redefined with MODIFY.
+    const char* verb = dbKind == kDbMySql ? " MODIFY COLUMN " : " ALTER COLUMN ";
+    lastSql = "ALTER TABLE " + table + verb + column + " " + lastSql;
     return RunDdl("修改字段");
 }
 

@@ -291,6 +291,13 @@ TEST_F(OnMariaDb, CreateFillListExportAndDrop) {
     EXPECT_EQ(connection.lastStatement(), "Drop Index IX_goods_name on goods");
     EXPECT_TRUE(connection.addColumn("goods", "stock", Field("x", 3, 32)));
     EXPECT_EQ(connection.lastStatement(), "ALTER TABLE goods ADD stock int NULL  ");
+    // Widening a column keeps its rows; MySQL wants MODIFY for it.
+    EXPECT_TRUE(connection.alterColumn("goods", "stock", Field("x", 20, 32)))
+        << connection.lastErrorDescription();
+    EXPECT_EQ(connection.lastStatement(), "ALTER TABLE goods MODIFY COLUMN stock BigInt NULL  ");
+    EXPECT_TRUE(connection.execute("update goods set stock = 5000000000 where id = 1", affected));
+    EXPECT_EQ(Count(connection, "select stock as n from goods where id = 1"), 5000000000);
+    EXPECT_TRUE(connection.dropColumn("goods", "stock")) << connection.lastErrorDescription();
 
     // The export writes the rows as GBK text and reads back through the text source.
     testing::TempFolder folder("vm-mariadb-export");

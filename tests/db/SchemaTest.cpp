@@ -141,7 +141,7 @@ TEST(SchemaStatements, EveryOperationInEveryDialect) {
          {"ALTER TABLE T ALTER COLUMN C Text(8) NOT NULL  ",
           "ALTER TABLE T ALTER COLUMN C VarChar(8) NOT NULL  ",
           "ALTER TABLE T ALTER COLUMN C VarChar(8) NOT NULL  ",
-          "ALTER TABLE T ALTER COLUMN C VarChar(8) NOT NULL  "}},
+          "ALTER TABLE T MODIFY COLUMN C VarChar(8) NOT NULL  "}},
         {"dropColumn",
          [](DbConnection& c) { return c.dropColumn("T", "C"); },
          {"ALTER TABLE T Drop COLUMN C", "ALTER TABLE T Drop COLUMN C",
