@@ -32,7 +32,9 @@ private:
 void BuildTree(gui::Control& tree) {
     tree.clearItems();
     ItemLookup lookup;
-    lookup.Added(-1, tree.addItem(0, kLatestEntry, kLatestImage, -1));
+    const int latest = tree.addItem(0, kLatestEntry, kLatestImage, -1);
+    tree.setItemBold(latest, true);
+    lookup.Added(-1, latest);
 
     const std::shared_ptr<const CatalogueData> data = detail::TheState().data;
     const int depth = data ? data->DeepestLevel() : 0;
@@ -47,13 +49,18 @@ void BuildTree(gui::Control& tree) {
         ExchangeSortByWeight(nodes, [](const CategoryNode& node) { return node.weight; });
         for (const CategoryNode& node : nodes) {
             const int parent = lookup.Find(node.parent);
-            lookup.Added(node.id, tree.addItem(parent, node.name, level - 1, node.id));
+            const int item = tree.addItem(parent, node.name, level - 1, node.id);
+            if (level == 1)
+                tree.setItemBold(item, true);
+            lookup.Added(node.id, item);
         }
     }
     if (topLevel.size() >= 2) {
         tree.expand(lookup.Find(topLevel[0]), true);
         tree.expand(lookup.Find(topLevel[1]), true);
     }
+    // Scrolls back to the top after the expansions.
+    tree.makeItemVisible(latest);
 }
 
 } // namespace vm::catalogue

@@ -212,6 +212,15 @@ TEST(TreeTest, LevelsWeightsOrphansAndGaps) {
     EXPECT_EQ(tree.itemImage(tree.children(0)[1]), 0);
     EXPECT_EQ(tree.itemImage(tree.children(tree.children(0)[1])[0]), 1);
     EXPECT_EQ(tree.itemValue(tree.children(0)[1]), 11);
+    // Bold: the latest entry and the level-1 categories, not orphans lifted to the top level.
+    std::vector<std::string> bold;
+    for (const int item : tree.children(0))
+        if (tree.itemBold(item))
+            bold.push_back(tree.itemText(item));
+    EXPECT_EQ(bold, (std::vector<std::string>{"最近更新", "A", "B", "C"}));
+    EXPECT_FALSE(tree.itemBold(tree.children(tree.children(0)[1])[0]));
+    // The tree is scrolled back to its top once built.
+    EXPECT_EQ(tree.itemMadeVisible(), latest);
 }
 
 TEST(TreeTest, OneTopLevelCategoryStaysCollapsedAndAnEmptyTableLeavesTheLatestEntry) {

@@ -119,6 +119,13 @@ TEST_F(CatalogueQtTest, BrowseTheCatalogueInTheRealWindow) {
     for (std::size_t i = 0; i < top.size(); ++i)
         EXPECT_EQ(tree->topLevelItem(static_cast<int>(i) + 1)->text(0).toStdString(),
                   text::GbkToUtf8(top[i].name));
+    // Top-level entries are bold, their children not; the view starts at the top.
+    EXPECT_TRUE(tree->topLevelItem(0)->font(0).bold());
+    EXPECT_TRUE(tree->topLevelItem(1)->font(0).bold());
+    ASSERT_GT(tree->topLevelItem(1)->childCount(), 0);
+    EXPECT_FALSE(tree->topLevelItem(1)->child(0)->font(0).bold());
+    EXPECT_EQ(tree->itemAt(tree->viewport()->rect().topLeft() + QPoint(4, 4)),
+              tree->topLevelItem(0));
 
     // The latest updates are on the page.
     EXPECT_EQ(Text(u8"透明标签_页数标题"), G(u8"最近更新"));

@@ -31,6 +31,8 @@ public:
     virtual void itemsCleared() {}
     virtual void currentItemSet(int /*id*/) {}
     virtual void itemExpanded(int /*id*/, bool /*expanded*/) {}
+    virtual void itemBoldSet(int /*id*/, bool /*bold*/) {}
+    virtual void itemMadeVisible(int /*id*/) {}
     virtual void imagesSet() {}
     // Browser.
     virtual void navigate(const std::string& /*target: Windows path text or address*/) {}

@@ -228,6 +228,7 @@ void Control::clearItems() {
         auto guard = lock();
         items_.clear();
         current_ = 0;
+        madeVisible_ = 0;
     }
     toPeer([](ControlPeer& p) { p.itemsCleared(); });
 }
@@ -296,6 +297,39 @@ bool Control::expanded(int id) const {
     auto guard = lock();
     const TreeItem* entry = item(id);
     return entry && entry->expanded;
+}
+
+void Control::setItemBold(int id, bool bold) {
+    {
+        auto guard = lock();
+        auto it = std::find_if(items_.begin(), items_.end(),
+                               [id](const TreeItem& entry) { return entry.id == id; });
+        if (it == items_.end())
+            return;
+        it->bold = bold;
+    }
+    toPeer([id, bold](ControlPeer& p) { p.itemBoldSet(id, bold); });
+}
+
+bool Control::itemBold(int id) const {
+    auto guard = lock();
+    const TreeItem* entry = item(id);
+    return entry && entry->bold;
+}
+
+void Control::makeItemVisible(int id) {
+    {
+        auto guard = lock();
+        if (!item(id))
+            return;
+        madeVisible_ = id;
+    }
+    toPeer([id](ControlPeer& p) { p.itemMadeVisible(id); });
+}
+
+int Control::itemMadeVisible() const {
+    auto guard = lock();
+    return madeVisible_;
 }
 
 int Control::itemCount() const {

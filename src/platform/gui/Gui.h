@@ -97,6 +97,11 @@ public:
     int itemParent(int item) const;
     void expand(int item, bool expanded);
     bool expanded(int item) const;
+    void setItemBold(int item, bool bold);
+    bool itemBold(int item) const;
+    // Scrolls the tree so that `item` shows, expanding its ancestors.
+    void makeItemVisible(int item);
+    int itemMadeVisible() const; // the item last asked for; 0 for none
     int itemCount() const;
     std::vector<int> children(int parent) const;
     void setImageList(std::vector<Bytes> images);
@@ -126,6 +131,7 @@ private:
         int image = 0;
         long long value = 0;
         bool expanded = false;
+        bool bold = false;
     };
 
     Control(Window& window, const ControlSpec& spec);
@@ -152,6 +158,7 @@ private:
     std::vector<TreeItem> items_;
     int nextItem_ = 1;
     int current_ = 0;
+    int madeVisible_ = 0;
     std::vector<Bytes> images_;
     std::string location_;
     std::unique_ptr<ControlPeer> peer_;

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFont>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
@@ -377,6 +378,8 @@ public:
         items_[id] = item;
         if (control().expanded(id))
             item->setExpanded(true);
+        if (control().itemBold(id))
+            itemBoldSet(id, true);
     }
     void itemsCleared() override {
         programmatic_ = true;
@@ -393,6 +396,17 @@ public:
     void itemExpanded(int id, bool expanded) override {
         if (auto it = items_.find(id); it != items_.end())
             it->second->setExpanded(expanded);
+    }
+    void itemBoldSet(int id, bool bold) override {
+        if (auto it = items_.find(id); it != items_.end()) {
+            QFont font = it->second->font(0);
+            font.setBold(bold);
+            it->second->setFont(0, font);
+        }
+    }
+    void itemMadeVisible(int id) override {
+        if (auto it = items_.find(id); it != items_.end())
+            tree_->scrollToItem(it->second);
     }
     void imagesSet() override {
         icons_.clear();
