@@ -17,6 +17,8 @@ constexpr std::string_view kOpenFailedMessage =
 constexpr std::string_view kOpenFailedCaption = "Vellumark";
 constexpr std::string_view kFeedbackPath = "/thread-118071-1-1.html";
 constexpr int kYesNoInformation = 68;
+constexpr int kForwardOnly = 0;
+constexpr int kReadOnly = 1;
 
 struct Database {
     std::unique_ptr<db::DbConnection> connection;
@@ -59,10 +61,12 @@ bool OpenCatalogue() {
         return false;
     // As on the original, the results of the table opens are not checked: a table that fails
     // to open reads as empty.
+    // Read once, front to back: forward-only and read-only, so the rows come one at a time
+    // rather than all held as values before the first is read.
     d.listTable->setConnection(*d.connection);
-    d.listTable->open("List", 2);
+    d.listTable->open("List", 2, kForwardOnly, kReadOnly);
     d.treeTable->setConnection(*d.connection);
-    d.treeTable->open("Tree", 2);
+    d.treeTable->open("Tree", 2, kForwardOnly, kReadOnly);
     CatalogueTables tables = ReadTables(*d.listTable, *d.treeTable);
     // Every list is served from the rows read; the recordsets' own copies of them (about as
     // much memory again) are let go at once rather than held until the catalogue closes.

@@ -131,5 +131,59 @@ TEST_F(CatalogueAccessTest, WrongOrMissingPasswordAndDamagedFilesFail) {
     EXPECT_TRUE(catalogue.openAccess(path_, kPassword));
 }
 
+// Both tables read forward-only and read-only, as the catalogue opens them, give what the
+// keyset read gives: every column's type and size and every value, row by row. The four
+// recordsets are open on one connection at once.
+TEST_F(CatalogueAccessTest, ForwardOnlyReadsMatchTheKeysetReads) {
+    DbConnection catalogue;
+    ASSERT_TRUE(catalogue.openAccess(path_, kPassword, 0)) << catalogue.lastErrorDescription();
+    const struct {
+        const char* table;
+        int rows;
+    } tables[] = {{"List", spec_.resources}, {"Tree", spec_.categories}};
+    DbRecordset keyset[2], forward[2];
+    for (int t = 0; t < 2; ++t) {
+        keyset[t].setConnection(catalogue);
+        forward[t].setConnection(catalogue);
+        ASSERT_TRUE(keyset[t].open(tables[t].table, 2));
+        ASSERT_TRUE(forward[t].open(tables[t].table, 2, 0, 1));
+        EXPECT_EQ(forward[t].recordCount(), -1);
+        EXPECT_TRUE(forward[t].moveFirst());
+    }
+    int read[2] = {0, 0};
+    // Alternate between the tables so that both statements are part-read at once.
+    while (!forward[0].isEof() || !forward[1].isEof()) {
+        for (int t = 0; t < 2; ++t) {
+            if (forward[t].isEof())
+                continue;
+            ASSERT_FALSE(keyset[t].isEof()) << tables[t].table;
+            const int columns = keyset[t].getComObject().GetObject("Fields").GetInt("Count");
+            ASSERT_EQ(forward[t].getComObject().GetObject("Fields").GetInt("Count"), columns);
+            for (int c = 0; c < columns; ++c) {
+                const FieldKey key(std::int32_t{c});
+                ASSERT_EQ(forward[t].fieldType(key), keyset[t].fieldType(key));
+                ASSERT_EQ(forward[t].fieldDefinedSize(key), keyset[t].fieldDefinedSize(key));
+                const automation::Variant a = keyset[t].getValue(key);
+                const automation::Variant b = forward[t].getValue(key);
+                ASSERT_TRUE(a.Type() == b.Type() && (a == b || (a.IsNull() && b.IsNull())))
+                    << tables[t].table << " row " << read[t] << " column " << c;
+            }
+            ++read[t];
+            forward[t].moveNext();
+            keyset[t].moveNext();
+        }
+    }
+    for (int t = 0; t < 2; ++t) {
+        EXPECT_EQ(read[t], tables[t].rows) << tables[t].table;
+        EXPECT_TRUE(keyset[t].isEof()) << tables[t].table;
+    }
+    // A table read part-way closes cleanly, before and after its connection.
+    ASSERT_TRUE(forward[0].open("List", 2, 0, 1));
+    forward[0].moveNext();
+    EXPECT_TRUE(catalogue.close());
+    EXPECT_FALSE(forward[0].isOpen());
+    forward[0].close();
+}
+
 } // namespace
 } // namespace vm::db

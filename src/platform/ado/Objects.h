@@ -202,6 +202,17 @@ private:
                     int options);
     HResult OpenPersisted(Invocation& call, const std::string& path);
     void ResetFieldObjects();
+    // The streaming form of a forward-only, read-only opening: only the current row is held.
+    HResult OpenStream(Invocation& call, std::unique_ptr<RowCursor> cursor,
+                       std::vector<ColumnInfo> columns, std::shared_ptr<Connection> connection,
+                       std::vector<Variant> parameters);
+    // Replaces the current row with the cursor's next one; false with the provider's error.
+    bool FetchNext(ProviderError& error);
+    // Reads the rows not yet fetched into `rows_` and ends streaming: for the operations that
+    // need more than the current row.
+    HResult Materialise(Invocation& call);
+    // Runs the statement again from its first row (MoveFirst after moving on).
+    HResult Restart(Invocation& call);
 
     bool open_ = false;
     unsigned generation_ = 0;
@@ -223,6 +234,13 @@ private:
     std::vector<std::size_t> view_;
     long pos_ = -1;
     bool currentDeleted_ = false;
+
+    // Declared after `connection_`, so destroyed before the session it reads from.
+    std::unique_ptr<RowCursor> cursor_;
+    bool streaming_ = false; // rows_ holds the current row only, the rest is in cursor_
+    long passed_ = 0;        // rows moved past while streaming
+    long fetched_ = 0;       // rows taken from the cursor, for MaxRecords
+    std::vector<Variant> streamParameters_;
     int editMode_ = kEditNone;
     long positionBeforeAdd_ = -1;
 

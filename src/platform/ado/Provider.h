@@ -57,6 +57,31 @@ struct RowChange {
     const std::vector<bool>* set = nullptr;
 };
 
+// Rows of a statement one at a time, for readers that never look back.
+class RowCursor {
+public:
+    virtual ~RowCursor() = default;
+    // The next row into `out`; false at the end, or on failure with `error.description` set.
+    virtual bool Next(Row& out, ProviderError& error) = 0;
+};
+
+// Serves rows already read in full.
+class MaterialisedCursor : public RowCursor {
+public:
+    explicit MaterialisedCursor(std::vector<Row> rows) : rows_(std::move(rows)) {}
+    bool Next(Row& out, ProviderError&) override {
+        if (next_ >= rows_.size())
+            return false;
+        out = std::move(rows_[next_]);
+        rows_[next_++] = Row();
+        return true;
+    }
+
+private:
+    std::vector<Row> rows_;
+    std::size_t next_ = 0;
+};
+
 class Session {
 public:
     virtual ~Session() = default;
@@ -67,6 +92,20 @@ public:
 
     virtual bool Execute(std::string_view sql, std::span<const Variant> parameters,
                          StatementResult& out, ProviderError& error) = 0;
+
+    // Runs a statement whose rows are fetched as they are asked for. Null on failure. An
+    // action statement has run to completion when it returns, with `columns` left empty. The
+    // cursor must not outlive the session; other statements may run while it is open.
+    virtual std::unique_ptr<RowCursor> Query(std::string_view sql,
+                                             std::span<const Variant> parameters,
+                                             std::vector<ColumnInfo>& columns,
+                                             ProviderError& error) {
+        StatementResult result;
+        if (!Execute(sql, parameters, result, error))
+            return nullptr;
+        columns = result.returnsRows ? std::move(result.columns) : std::vector<ColumnInfo>();
+        return std::make_unique<MaterialisedCursor>(std::move(result.rows));
+    }
 
     // Transactions nest: level 1 is the outermost.
     virtual bool Begin(int level, ProviderError& error) = 0;

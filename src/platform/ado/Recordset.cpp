@@ -136,7 +136,84 @@ void Recordset::ForceClose() {
     editMode_ = kEditNone;
     findText_.clear();
     findCriteria_.reset();
+    cursor_.reset();
+    streaming_ = false;
+    passed_ = 0;
+    fetched_ = 0;
+    streamParameters_.clear();
     ResetFieldObjects();
+}
+
+bool Recordset::FetchNext(ProviderError& error) {
+    error = {};
+    if (cursor_ && (maxRecords_ <= 0 || fetched_ < maxRecords_)) {
+        if (rows_.size() != 1)
+            rows_.resize(1);
+        Entry& entry = rows_.front();
+        if (cursor_->Next(entry.values, error)) {
+            ++fetched_;
+            view_.assign(1, 0);
+            pos_ = 0;
+            return true;
+        }
+    }
+    // The end, or a failure: either way the reading is over, so that a loop waiting for EOF
+    // ends even when the caller ignores the error.
+    cursor_.reset();
+    rows_.clear();
+    view_.clear();
+    pos_ = 0;
+    return error.description.empty();
+}
+
+HResult Recordset::Materialise(Invocation& call) {
+    if (!streaming_)
+        return kOk;
+    streaming_ = false;
+    ProviderError error;
+    bool failed = false;
+    while (cursor_ && (maxRecords_ <= 0 || fetched_ < maxRecords_)) {
+        Entry entry;
+        if (!cursor_->Next(entry.values, error)) {
+            failed = !error.description.empty();
+            break;
+        }
+        rows_.push_back(std::move(entry));
+        ++fetched_;
+    }
+    cursor_.reset();
+    // The current row, if any, is the first one held; the rows behind it are gone for good.
+    view_.resize(rows_.size());
+    for (std::size_t i = 0; i < view_.size(); ++i)
+        view_[i] = i;
+    pos_ = view_.empty() ? -1 : 0;
+    return failed ? FailProvider(call, error) : kOk;
+}
+
+HResult Recordset::Restart(Invocation& call) {
+    if (!connection_ || !connection_->IsOpen())
+        return Fail(call, Fault::InvalidConnection);
+    connection_->ClearErrors();
+    Session* session = connection_->GetSession();
+    session->SetCommandTimeout(connection_->CommandTimeout());
+    std::vector<ColumnInfo> columns;
+    ProviderError error;
+    cursor_.reset();
+    cursor_ = session->Query(source_, streamParameters_, columns, error);
+    passed_ = 0;
+    fetched_ = 0;
+    if (cursor_ && columns.size() != columns_.size()) {
+        // The statement's shape changed under it: the old Field objects describe nothing.
+        error.description = "The statement no longer returns the columns it was opened with.";
+        cursor_.reset();
+    }
+    if (!cursor_ || !FetchNext(error)) {
+        rows_.clear();
+        view_.clear();
+        pos_ = 0;
+        return FailProvider(call, error);
+    }
+    return view_.empty() ? Fail(call, Fault::NoCurrentRecord) : kOk;
 }
 
 void Recordset::ResetFieldObjects() {
@@ -553,6 +630,8 @@ HResult Recordset::UpdateBatch(Invocation& call) {
 HResult Recordset::CancelBatch(Invocation& call) {
     if (!open_)
         return Fail(call, Fault::ObjectClosed);
+    if (const HResult hr = Materialise(call); automation::Failed(hr))
+        return hr;
     std::vector<Entry> kept;
     for (Entry& entry : rows_) {
         if (entry.status & (kRecNew | kRecSent))
@@ -647,6 +726,10 @@ HResult Recordset::MoveFirst(Invocation& call) {
         return Fail(call, Fault::ObjectClosed);
     if (const HResult hr = FinishEdit(call); automation::Failed(hr))
         return hr;
+    // A forward-only cursor goes back by running its statement again; on its first row
+    // there is nothing to do.
+    if (streaming_ && passed_ > 0)
+        return Restart(call);
     Purge();
     if (view_.empty())
         return Fail(call, Fault::NoCurrentRecord);
@@ -671,6 +754,13 @@ HResult Recordset::MoveNext(Invocation& call) {
         return Fail(call, Fault::ObjectClosed);
     if (const HResult hr = FinishEdit(call); automation::Failed(hr))
         return hr;
+    if (streaming_) {
+        if (view_.empty())
+            return Fail(call, Fault::NoCurrentRecord);
+        ++passed_;
+        ProviderError error;
+        return FetchNext(error) ? kOk : FailProvider(call, error);
+    }
     const bool removed = Purge();
     if (!removed && pos_ >= static_cast<long>(view_.size()))
         return Fail(call, Fault::NoCurrentRecord);
@@ -699,6 +789,20 @@ HResult Recordset::Move(Invocation& call) {
     if (!ToInt(call.Arg(0), count))
         return Fail(call, Fault::InvalidArgument);
     if (const HResult hr = FinishEdit(call); automation::Failed(hr))
+        return hr;
+    if (streaming_ && !call.Has(1) && count < 0)
+        return Fail(call, Fault::NoBackwardFetch);
+    if (streaming_ && !call.Has(1)) {
+        if (view_.empty())
+            return count == 0 ? kOk : Fail(call, Fault::NoCurrentRecord);
+        for (int i = 0; i < count && !view_.empty(); ++i) {
+            ++passed_;
+            if (ProviderError error; !FetchNext(error))
+                return FailProvider(call, error);
+        }
+        return kOk;
+    }
+    if (const HResult hr = Materialise(call); automation::Failed(hr))
         return hr;
     const bool removed = Purge();
     const long size = static_cast<long>(view_.size());
@@ -744,6 +848,9 @@ HResult Recordset::Move(Invocation& call) {
 HResult Recordset::Bof(Invocation& call) {
     if (!open_)
         return Fail(call, Fault::ObjectClosed);
+    // Streaming past the last row is EOF only: the rows before it existed.
+    if (streaming_ && passed_ > 0)
+        return call.Return(Variant(false));
     return call.Return(Variant(view_.empty() || pos_ < 0));
 }
 
@@ -766,6 +873,8 @@ HResult Recordset::AbsolutePosition(Invocation& call) {
         return Fail(call, Fault::ObjectClosed);
     if (call.IsPut()) {
         int position = 0;
+        if (const HResult hr = Materialise(call); automation::Failed(hr))
+            return hr;
         if (!ToInt(call.Value(), position) || position < 1 || position > Count())
             return Fail(call, Fault::InvalidArgument);
         if (const HResult hr = FinishEdit(call); automation::Failed(hr))
@@ -829,6 +938,8 @@ HResult Recordset::AbsolutePage(Invocation& call) {
 HResult Recordset::Bookmark(Invocation& call) {
     if (!open_)
         return Fail(call, Fault::ObjectClosed);
+    if (const HResult hr = Materialise(call); automation::Failed(hr))
+        return hr;
     if (call.IsPut()) {
         double mark = 0;
         if (!call.Value().ToDouble(mark) || mark < 1)
@@ -872,6 +983,8 @@ HResult Recordset::Find(Invocation& call) {
         findText_ = text;
     }
     if (const HResult hr = FinishEdit(call); automation::Failed(hr))
+        return hr;
+    if (const HResult hr = Materialise(call); automation::Failed(hr))
         return hr;
     const bool removed = Purge();
     const long size = static_cast<long>(view_.size());
@@ -925,6 +1038,8 @@ HResult Recordset::Filter(Invocation& call) {
         if (open_) {
             if (const HResult hr = FinishEdit(call); automation::Failed(hr))
                 return hr;
+            if (const HResult hr = Materialise(call); automation::Failed(hr))
+                return hr;
             RebuildView();
         }
         return kOk;
@@ -940,6 +1055,8 @@ HResult Recordset::Sort(Invocation& call) {
         sort_ = Trimmed(text);
         if (open_) {
             if (const HResult hr = FinishEdit(call); automation::Failed(hr))
+                return hr;
+            if (const HResult hr = Materialise(call); automation::Failed(hr))
                 return hr;
             RebuildView();
         }
@@ -1043,6 +1160,26 @@ HResult Recordset::RunOpen(Invocation& call, const Variant& source, const Varian
     ProviderError error;
     Session* session = connection->GetSession();
     session->SetCommandTimeout(connection->CommandTimeout());
+    // Forward-only and read-only: nothing will look back or write, so the rows are fetched as
+    // the reader moves on instead of all at once. A command source keeps the full read, which
+    // its parameters' results depend on.
+    if (cursorType_ == adOpenForwardOnly && lockType_ == adLockReadOnly &&
+        source.Type() != VT_DISPATCH && sort_.empty()) {
+        std::vector<ColumnInfo> columns;
+        std::unique_ptr<RowCursor> cursor = session->Query(sql, parameters, columns, error);
+        if (!cursor) {
+            connection->ReportError(error);
+            return call.Throw(error.description);
+        }
+        source_ = sql;
+        lastOptions_ = options;
+        if (columns.empty()) {
+            connection_ = connection;
+            return kOk;
+        }
+        return OpenStream(call, std::move(cursor), std::move(columns), connection,
+                          std::move(parameters));
+    }
     if (!session->Execute(sql, parameters, result, error)) {
         connection->ReportError(error);
         return call.Throw(error.description);
@@ -1057,6 +1194,28 @@ HResult Recordset::RunOpen(Invocation& call, const Variant& source, const Varian
     if (maxRecords_ > 0 && result.rows.size() > static_cast<std::size_t>(maxRecords_))
         result.rows.resize(static_cast<std::size_t>(maxRecords_));
     Adopt(std::move(result), connection, sql, cursorType_, lockType_);
+    connection->Track(std::static_pointer_cast<Recordset>(shared_from_this()));
+    return kOk;
+}
+
+HResult Recordset::OpenStream(Invocation& call, std::unique_ptr<RowCursor> cursor,
+                              std::vector<ColumnInfo> columns,
+                              std::shared_ptr<Connection> connection,
+                              std::vector<Variant> parameters) {
+    StatementResult shape;
+    shape.returnsRows = true;
+    shape.columns = std::move(columns);
+    Adopt(std::move(shape), connection, source_, cursorType_, lockType_);
+    cursor_ = std::move(cursor);
+    streaming_ = true;
+    streamParameters_ = std::move(parameters);
+    ProviderError error;
+    if (!FetchNext(error)) {
+        // A statement that fails on its first row fails the open, as a full read would.
+        ForceClose();
+        connection->ReportError(error);
+        return call.Throw(error.description);
+    }
     connection->Track(std::static_pointer_cast<Recordset>(shared_from_this()));
     return kOk;
 }
@@ -1106,6 +1265,8 @@ HResult Recordset::ActiveConnection(Invocation& call) {
         const Variant& value = call.Value();
         if (value.Type() == VT_DISPATCH && !value.Dispatcher()) {
             // Nothing: disconnects an open recordset, which keeps its rows.
+            if (const HResult hr = Materialise(call); automation::Failed(hr))
+                return hr;
             connection_.reset();
             return kOk;
         }
@@ -1247,6 +1408,8 @@ HResult Recordset::Save(Invocation& call) {
     if (format != adPersistXML)
         return Fail(call, Fault::InvalidArgument);
     if (const HResult hr = FinishEdit(call); automation::Failed(hr))
+        return hr;
+    if (const HResult hr = Materialise(call); automation::Failed(hr))
         return hr;
     const std::string linuxPath = DataSourcePath(path);
     if (linuxPath.empty())

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <sqlite3.h>
+#include <utility>
 
 namespace vm::ado {
 namespace {
@@ -419,9 +421,9 @@ Variant SqliteSession::ReadValue(sqlite3_stmt* stmt, int column, int type) const
     }
 }
 
-bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameters,
-                        StatementResult& out, ProviderError& error, bool checkReadOnly) {
-    out = {};
+bool SqliteSession::Prepare(std::string_view sql, std::span<const Variant> parameters,
+                            sqlite3_stmt*& out, ProviderError& error, bool checkReadOnly) {
+    out = nullptr;
     timedOut_ = false;
     const std::string text = ToDb(sql);
     Statement statement;
@@ -443,6 +445,16 @@ bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameter
         if (!Bind(statement.stmt, i + 1, parameters[static_cast<std::size_t>(i)]))
             return Fail(error, "Application uses a value of the wrong type for the current "
                                "operation.");
+    std::swap(out, statement.stmt);
+    return true;
+}
+
+bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameters,
+                        StatementResult& out, ProviderError& error, bool checkReadOnly) {
+    out = {};
+    Statement statement;
+    if (!Prepare(sql, parameters, statement.stmt, error, checkReadOnly))
+        return false;
 
     if (commandTimeout_ > 0) {
         deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(commandTimeout_);
@@ -480,6 +492,131 @@ bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameter
 bool SqliteSession::Execute(std::string_view sql, std::span<const Variant> parameters,
                             StatementResult& out, ProviderError& error) {
     return Run(sql, parameters, out, error, true);
+}
+
+// Steps one statement as its reader asks for rows. Each fetch gets the whole command timeout:
+// the time the reader spends between rows is not the statement's.
+class SqliteCursor : public RowCursor {
+public:
+    SqliteCursor(SqliteSession& session, sqlite3_stmt* stmt, const std::vector<ColumnInfo>& columns)
+        : session_(session), stmt_(stmt) {
+        types_.reserve(columns.size());
+        for (const ColumnInfo& column : columns)
+            types_.push_back(column.type);
+    }
+    ~SqliteCursor() override { sqlite3_finalize(stmt_); }
+    SqliteCursor(const SqliteCursor&) = delete;
+    SqliteCursor& operator=(const SqliteCursor&) = delete;
+
+    // Keeps one row in hand beyond the one served: a statement whose last row has been
+    // served is finished at once and lets go of its read lock on a file database. A failure
+    // found while looking ahead belongs to the move to that row, so it waits for the next call.
+    bool Next(Row& out, ProviderError& error) override {
+        if (ahead_.empty())
+            Fill();
+        if (ahead_.empty()) {
+            if (!pending_.description.empty())
+                error = std::exchange(pending_, ProviderError{});
+            return false;
+        }
+        std::swap(out, ahead_.front());
+        ahead_.pop_front();
+        if (ahead_.empty())
+            Fill();
+        return true;
+    }
+
+    // Reads rows ahead until every column without a declared type has shown a value (or
+    // `limit` rows were read), then types those columns from them as Execute does.
+    bool TypeExpressions(std::vector<ColumnInfo>& columns, std::size_t limit,
+                         ProviderError& error) {
+        std::vector<std::size_t> open;
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (columns[i].type == adVariant)
+                open.push_back(i);
+        if (open.empty())
+            return true;
+        std::vector<Row> seen;
+        Row row;
+        while (!open.empty() && seen.size() < limit && Step(row, error)) {
+            std::erase_if(open, [&](std::size_t i) { return !row[i].IsNull(); });
+            seen.push_back(row);
+            ahead_.push_back(std::move(row));
+        }
+        if (!error.description.empty())
+            return false;
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            if (columns[i].type == adVariant)
+                InferType(columns[i], seen, i);
+        return true;
+    }
+
+private:
+    void Fill() {
+        Row row;
+        if (Step(row, pending_))
+            ahead_.push_back(std::move(row));
+    }
+
+    bool Step(Row& out, ProviderError& error) {
+        if (!stmt_)
+            return false;
+        sqlite3* db = session_.db_;
+        session_.timedOut_ = false;
+        if (session_.commandTimeout_ > 0) {
+            session_.deadline_ =
+                std::chrono::steady_clock::now() + std::chrono::seconds(session_.commandTimeout_);
+            sqlite3_progress_handler(db, 1000, &SqliteSession::Progress, &session_);
+        }
+        const int rc = sqlite3_step(stmt_);
+        sqlite3_progress_handler(db, 0, nullptr, nullptr);
+        if (rc == SQLITE_ROW) {
+            out.clear();
+            out.reserve(types_.size());
+            for (std::size_t i = 0; i < types_.size(); ++i)
+                out.push_back(session_.ReadValue(stmt_, static_cast<int>(i), types_[i]));
+            return true;
+        }
+        if (rc != SQLITE_DONE)
+            session_.Fail(error);
+        // Done or failed: the statement is let go at once, not when the reader closes.
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        return false;
+    }
+
+    SqliteSession& session_;
+    sqlite3_stmt* stmt_;
+    std::vector<int> types_;
+    std::deque<Row> ahead_;
+    ProviderError pending_;
+};
+
+std::unique_ptr<RowCursor> SqliteSession::Query(std::string_view sql,
+                                                std::span<const Variant> parameters,
+                                                std::vector<ColumnInfo>& columns,
+                                                ProviderError& error) {
+    columns.clear();
+    sqlite3_stmt* stmt = nullptr;
+    if (!Prepare(sql, parameters, stmt, error, true))
+        return nullptr;
+    if (sqlite3_column_count(stmt) == 0) {
+        // An action statement runs to completion here, as through Execute.
+        sqlite3_finalize(stmt);
+        StatementResult ignored;
+        if (!Run(sql, parameters, ignored, error, true))
+            return nullptr;
+        return std::make_unique<MaterialisedCursor>(std::vector<Row>());
+    }
+    Describe(stmt, columns);
+    auto cursor = std::make_unique<SqliteCursor>(*this, stmt, columns);
+    // Expression columns are typed from their first values rather than from every row.
+    constexpr std::size_t kTypingRows = 100;
+    if (!cursor->TypeExpressions(columns, kTypingRows, error)) {
+        columns.clear();
+        return nullptr;
+    }
+    return cursor;
 }
 
 bool SqliteSession::Begin(int level, ProviderError& error) {

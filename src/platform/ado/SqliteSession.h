@@ -41,6 +41,9 @@ public:
     bool ReadOnly() const override { return options_.readOnly; }
     bool Execute(std::string_view sql, std::span<const Variant> parameters, StatementResult& out,
                  ProviderError& error) override;
+    std::unique_ptr<RowCursor> Query(std::string_view sql, std::span<const Variant> parameters,
+                                     std::vector<ColumnInfo>& columns,
+                                     ProviderError& error) override;
     bool Begin(int level, ProviderError& error) override;
     bool Commit(int level, ProviderError& error) override;
     bool Rollback(int level, ProviderError& error) override;
@@ -51,12 +54,17 @@ public:
     bool Tables(StatementResult& out, ProviderError& error) override;
 
 private:
+    friend class SqliteCursor;
+
     SqliteSession(sqlite3* db, Options options);
 
     std::string ToDb(std::string_view gbk) const;
     std::string FromDb(std::string_view bytes) const;
     bool Fail(ProviderError& error, std::string_view what = {}) const;
     bool Refuse(ProviderError& error) const;
+    // Prepares and binds one statement; on failure nothing is left to finalize.
+    bool Prepare(std::string_view sql, std::span<const Variant> parameters, sqlite3_stmt*& out,
+                 ProviderError& error, bool checkReadOnly);
     bool Run(std::string_view sql, std::span<const Variant> parameters, StatementResult& out,
              ProviderError& error, bool checkReadOnly);
     bool Bind(sqlite3_stmt* stmt, int index, const Variant& value) const;

@@ -1,5 +1,8 @@
 #include "AdoTestSupport.h"
 
+#include <algorithm>
+#include <functional>
+
 namespace vm::ado::testing {
 namespace {
 
@@ -455,6 +458,308 @@ TEST_F(RecordsetTest, SaveXmlAndReopenWithMsPersist) {
         EXPECT_EQ(LastCallError(), automation::kException) << i;
         EXPECT_EQ(broken.GetInt("State"), 0) << i;
     }
+}
+
+// ---- forward-only, read-only recordsets: rows fetched as the reader moves on ---------------
+
+class ForwardOnlyTest : public RecordsetTest {
+protected:
+    struct Read {
+        std::vector<std::vector<Variant>> rows;
+        std::vector<std::int64_t> sizes; // ActualSize of every value, row by row
+    };
+
+    // Every value of every remaining row, through Field objects taken once.
+    static Read ReadAll(const Object& rs) {
+        Read out;
+        const Object fields = rs.GetObject("Fields");
+        std::vector<Object> items;
+        for (int i = 0; i < fields.GetInt("Count"); ++i)
+            items.push_back(fields.GetObject("Item", {Variant(std::int32_t{i})}));
+        while (!rs.GetBool("EOF")) {
+            std::vector<Variant> row;
+            for (const Object& item : items) {
+                row.push_back(item.Get("Value"));
+                out.sizes.push_back(item.GetInt("ActualSize"));
+            }
+            out.rows.push_back(std::move(row));
+            rs.Call("MoveNext");
+            if (LastCallError() != 0)
+                break;
+        }
+        return out;
+    }
+
+    static std::vector<int> Ids(const Object& rs) {
+        std::vector<int> ids;
+        while (!rs.GetBool("EOF")) {
+            ids.push_back(Id(rs));
+            rs.Call("MoveNext");
+        }
+        return ids;
+    }
+
+    static std::vector<int> Range(int from, int to) {
+        std::vector<int> out;
+        for (int i = from; i <= to; ++i)
+            out.push_back(i);
+        return out;
+    }
+};
+
+TEST_F(ForwardOnlyTest, ReadsTheSameValuesAsTheKeysetCursor) {
+    // Texts (Chinese, empty, NULL), wide integers, dates, blobs, reals and expression columns,
+    // one of them NULL in its first rows.
+    Sql(db_, "create table mixed(id INTEGER PRIMARY KEY, title TEXT, note VARCHAR(20), big "
+             "BIGINT, made DATETIME, data BLOB, price REAL);"
+             "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1500) "
+             "insert into mixed select i, case when i % 7 = 0 then null when i % 3 = 0 then "
+             "'\xe6\x9d\xa1\xe7\x9b\xae' || i else 'item' || i end, case when i % 5 = 0 then '' "
+             "else 'n' || i end, case when i % 4 = 0 then null else 5000000000 + i end, "
+             "'2024-05-0' || (1 + i % 9) || ' 10:00:00', case when i % 6 = 0 then null else "
+             "cast(printf('%08x', i) as blob) || x'00ff' end, i * 1.25 from n;");
+    const std::string sql = "select *, id * 2 as twice, null as blank, case when id > 5 then "
+                            "id end as late, price + 1 as more, x'0102' as bytes from mixed "
+                            "order by id";
+    const Object connection = OpenConnection();
+    const Object keyset = OpenRecordset(connection, sql, 1, 3);
+    const Object forward = OpenRecordset(connection, sql, 0, 1);
+    EXPECT_EQ(keyset.GetInt("RecordCount"), 1500);
+    EXPECT_EQ(forward.GetInt("RecordCount"), -1);
+
+    const Object keyFields = keyset.GetObject("Fields");
+    const Object fwdFields = forward.GetObject("Fields");
+    ASSERT_EQ(fwdFields.GetInt("Count"), keyFields.GetInt("Count"));
+    for (int i = 0; i < keyFields.GetInt("Count"); ++i) {
+        const Object a = keyFields.GetObject("Item", {Variant(std::int32_t{i})});
+        const Object b = fwdFields.GetObject("Item", {Variant(std::int32_t{i})});
+        EXPECT_EQ(b.GetText("Name"), a.GetText("Name"));
+        EXPECT_EQ(b.GetInt("Type"), a.GetInt("Type")) << a.GetText("Name");
+        EXPECT_EQ(b.GetInt("DefinedSize"), a.GetInt("DefinedSize")) << a.GetText("Name");
+        EXPECT_EQ(b.GetInt("Attributes"), a.GetInt("Attributes")) << a.GetText("Name");
+    }
+
+    const Read expected = ReadAll(keyset);
+    const Read actual = ReadAll(forward);
+    ASSERT_EQ(actual.rows.size(), 1500u);
+    ASSERT_EQ(expected.rows.size(), actual.rows.size());
+    for (std::size_t r = 0; r < expected.rows.size(); ++r)
+        for (std::size_t c = 0; c < expected.rows[r].size(); ++c) {
+            const Variant& a = expected.rows[r][c];
+            const Variant& b = actual.rows[r][c];
+            ASSERT_TRUE(a.Type() == b.Type() && (a == b || (a.IsNull() && b.IsNull())))
+                << "row " << r << " column " << c;
+        }
+    EXPECT_EQ(actual.sizes, expected.sizes);
+    // Past the last row: EOF but not BOF, and no way on.
+    EXPECT_TRUE(forward.GetBool("EOF"));
+    EXPECT_FALSE(forward.GetBool("BOF"));
+    forward.Call("MoveNext");
+    EXPECT_EQ(LastCallError(), automation::kException);
+}
+
+TEST_F(ForwardOnlyTest, NavigationMoveFirstAndEmptyResults) {
+    MakeItems(10);
+    const Object connection = OpenConnection();
+    const Object rs = OpenRecordset(connection, "select * from items order by id", 0, 1);
+    EXPECT_FALSE(rs.GetBool("BOF"));
+    EXPECT_FALSE(rs.GetBool("EOF"));
+    // On the first row MoveFirst changes nothing; after moving on it runs the statement again,
+    // so it sees rows added meanwhile.
+    rs.Call("MoveFirst");
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_EQ(Id(rs), 1);
+    rs.Call("MoveNext");
+    rs.Call("Move", {Variant(std::int32_t{2})});
+    EXPECT_EQ(Id(rs), 4);
+    for (const char* back : {"MovePrevious", "MoveLast"}) {
+        rs.Call(back);
+        EXPECT_EQ(LastCallError(), automation::kException) << back;
+    }
+    rs.Call("Move", {Variant(std::int32_t{-1})});
+    EXPECT_EQ(LastCallError(), automation::kException);
+    EXPECT_EQ(Id(rs), 4);
+    connection.Call("Execute", {Variant("insert into items(id, name) values(11, 'late')")});
+    ASSERT_EQ(LastCallError(), 0) << LastCallException();
+    rs.Call("MoveFirst");
+    EXPECT_EQ(LastCallError(), 0) << LastCallException();
+    EXPECT_FALSE(rs.GetBool("BOF"));
+    EXPECT_EQ(Ids(rs), Range(1, 11));
+    rs.Call("MoveFirst");
+    EXPECT_EQ(Id(rs), 1);
+    // Requery and Move(0) stay on the first row; Move beyond the end is EOF.
+    rs.Call("MoveNext");
+    rs.Call("Requery");
+    EXPECT_EQ(Id(rs), 1);
+    rs.Call("Move", {Variant(std::int32_t{0})});
+    EXPECT_EQ(Id(rs), 1);
+    rs.Call("Move", {Variant(std::int32_t{40})});
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_TRUE(rs.GetBool("EOF"));
+
+    // MaxRecords caps the rows fetched.
+    const Object capped = CreateObject("ADODB.RecordSet");
+    capped.Put("MaxRecords", Variant(std::int32_t{3}));
+    capped.Call("Open", {Variant("select * from items order by id"), Variant(connection),
+                         Variant(std::int32_t{0}), Variant(std::int32_t{1})});
+    EXPECT_EQ(Ids(capped), Range(1, 3));
+
+    // An empty result is at BOF and EOF; nothing moves.
+    const Object empty = OpenRecordset(connection, "select * from items where id < 0", 0, 1);
+    EXPECT_TRUE(empty.GetBool("BOF"));
+    EXPECT_TRUE(empty.GetBool("EOF"));
+    EXPECT_EQ(empty.GetInt("RecordCount"), -1);
+    for (const char* move : {"MoveNext", "MoveFirst"}) {
+        empty.Call(move);
+        EXPECT_EQ(LastCallError(), automation::kException) << move;
+    }
+    Field(empty, "id").Get("Value");
+    EXPECT_EQ(LastCallError(), automation::kException);
+    // Writing is refused, as on any read-only recordset.
+    rs.Call("MoveFirst");
+    EXPECT_FALSE(Field(rs, "qty").Put("Value", Variant(std::int32_t{7})));
+    rs.Call("AddNew");
+    EXPECT_EQ(LastCallError(), automation::kException);
+}
+
+// Operations that need more than the current row read the rest first and then work on the
+// rows not yet passed, as on a forward-only recordset read in full.
+TEST_F(ForwardOnlyTest, OperationsOnTheRemainingRows) {
+    MakeItems(12);
+    const Object connection = OpenConnection();
+    const std::string saved = (folder_ / "rest.xml").string();
+    struct Case {
+        const char* name;
+        std::function<void(const Object&)> apply;
+        std::vector<int> ids; // what remains to be read afterwards
+    };
+    const std::vector<Case> cases = {
+        {"Filter", [](const Object& rs) { rs.Put("Filter", Variant("qty = 1")); }, {5, 9}},
+        {"Sort", [](const Object& rs) { rs.Put("Sort", Variant("id DESC")); }, Range(4, 12)},
+        {"Find", [](const Object& rs) { rs.Call("Find", {Variant("id = 7")}); }, Range(7, 12)},
+        {"Find behind", [](const Object& rs) { rs.Call("Find", {Variant("id = 2")}); }, {}},
+        {"Move from the first",
+         [](const Object& rs) {
+             rs.Call("Move", {Variant(std::int32_t{1}), Variant(std::int32_t{1})});
+         },
+         Range(5, 12)},
+        {"Bookmark", [](const Object& rs) { rs.Get("Bookmark"); }, Range(4, 12)},
+        {"Save",
+         [&](const Object& rs) {
+             rs.Call("Save", {Variant(saved), Variant(std::int32_t{1})});
+         },
+         Range(4, 12)},
+    };
+    for (const Case& c : cases) {
+        const Object rs = OpenRecordset(connection, "select * from items order by id", 0, 1);
+        rs.Call("Move", {Variant(std::int32_t{3})});
+        ASSERT_EQ(Id(rs), 4) << c.name;
+        c.apply(rs);
+        EXPECT_EQ(LastCallError(), 0) << c.name << ": " << LastCallException();
+        std::vector<int> ids = Ids(rs);
+        if (std::string(c.name) == "Sort") {
+            std::reverse(ids.begin(), ids.end());
+        }
+        EXPECT_EQ(ids, c.ids) << c.name;
+        EXPECT_EQ(rs.GetInt("RecordCount"), -1) << c.name;
+    }
+    const Object back = CreateObject("ADODB.Recordset");
+    back.Call("Open", {Variant(saved), Variant("Provider=MSPersist"), Variant(std::int32_t{1}),
+                       Variant(std::int32_t{4})});
+    ASSERT_EQ(LastCallError(), 0) << LastCallException();
+    EXPECT_EQ(back.GetInt("RecordCount"), 9);
+    EXPECT_EQ(Id(back), 4);
+}
+
+TEST_F(ForwardOnlyTest, FailuresPartWayAreReported) {
+    // abs() of the smallest integer fails inside SQLite, on row 60 only.
+    Sql(db_, "create table t(id INTEGER PRIMARY KEY, v INTEGER);"
+             "with recursive n(i) as (select 1 union all select i + 1 from n where i < 100) "
+             "insert into t select i, case when i = 60 then -9223372036854775807 - 1 else i end "
+             "from n;");
+    const std::string sql = "select id, abs(v) as a from t order by id";
+    const Object connection = OpenConnection();
+
+    // A full read fails at once.
+    const Object keyset = CreateObject("ADODB.RecordSet");
+    keyset.Call("Open", {Variant(sql), Variant(connection), Variant(std::int32_t{1}),
+                         Variant(std::int32_t{3})});
+    EXPECT_EQ(LastCallError(), automation::kException);
+
+    // Streaming serves the rows before it and fails the move onto it; the reading then ends.
+    const Object rs = OpenRecordset(connection, sql, 0, 1);
+    int read = 0;
+    std::string failure;
+    while (!rs.GetBool("EOF")) {
+        EXPECT_EQ(Field(rs, "a").GetInt("Value"), ++read);
+        rs.Call("MoveNext");
+        if (LastCallError() != 0) {
+            failure = LastCallException();
+            break;
+        }
+    }
+    EXPECT_EQ(read, 59);
+    EXPECT_NE(failure.find("overflow"), std::string::npos) << failure;
+    EXPECT_NE(LastProviderError(connection).find("overflow"), std::string::npos);
+    EXPECT_TRUE(rs.GetBool("EOF"));
+
+    // Reading the rest for a Find meets the same failure.
+    const Object found = OpenRecordset(connection, sql, 0, 1);
+    found.Call("Find", {Variant("id = 70")});
+    EXPECT_EQ(LastCallError(), automation::kException);
+    EXPECT_NE(LastProviderError(connection).find("overflow"), std::string::npos);
+
+    // The command timeout bounds each fetch: two rows come at once, the third never does.
+    connection.Put("CommandTimeout", Variant(std::int32_t{1}));
+    const Object slow = OpenRecordset(connection,
+                                      "with recursive c(x) as (select 1 union all select x + 1 "
+                                      "from c) select x as id from c where x <= 2 or x < 0",
+                                      0, 1);
+    EXPECT_EQ(Id(slow), 1);
+    slow.Call("MoveNext");
+    EXPECT_EQ(Id(slow), 2);
+    slow.Call("MoveNext");
+    EXPECT_EQ(LastCallError(), automation::kException);
+    EXPECT_EQ(LastProviderError(connection), "Query timeout expired");
+    EXPECT_TRUE(slow.GetBool("EOF"));
+}
+
+TEST_F(ForwardOnlyTest, OtherStatementsAndClosingPartWay) {
+    MakeItems(50);
+    const Object connection = OpenConnection();
+    const Object rs = OpenRecordset(connection, "select * from items order by id", 0, 1);
+    const Object other = OpenRecordset(connection, "select * from items order by id desc", 0, 1);
+    rs.Call("Move", {Variant(std::int32_t{9})});
+    // Statements of every kind run on the connection between the fetches.
+    connection.Call("Execute", {Variant("create table log(x INTEGER)")});
+    connection.Call("Execute", {Variant("insert into log values(1)")});
+    ASSERT_EQ(LastCallError(), 0) << LastCallException();
+    const Object count = connection.CallObject("Execute", {Variant("select count(*) from log")});
+    EXPECT_EQ(
+        count.GetObject("Fields").GetObject("Item", {Variant(std::int32_t{0})}).GetInt("Value"), 1);
+    EXPECT_EQ(Id(other), 50);
+    other.Call("MoveNext");
+    EXPECT_EQ(Id(rs), 10);
+    EXPECT_EQ(Id(other), 49);
+    EXPECT_EQ(Ids(rs), Range(10, 50));
+
+    // Closed half-read, the statement is gone: another connection writes at once.
+    other.Call("Close");
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_EQ(other.GetInt("State"), 0);
+    const Object second = OpenConnection();
+    second.Put("CommandTimeout", Variant(std::int32_t{2}));
+    second.Call("Execute", {Variant("delete from items where id = 1")});
+    EXPECT_EQ(LastCallError(), 0) << LastCallException();
+
+    // Closing the connection closes a half-read recordset with it.
+    const Object half = OpenRecordset(connection, "select * from items order by id", 0, 1);
+    half.Call("MoveNext");
+    connection.Call("Close");
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_EQ(half.GetInt("State"), 0);
+    half.Call("MoveNext");
+    EXPECT_EQ(LastCallError(), automation::kException);
 }
 
 } // namespace
