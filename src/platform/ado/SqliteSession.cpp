@@ -520,6 +520,8 @@ public:
             return false;
         }
         std::swap(out, ahead_.front());
+        // The reader's previous row lends its storage to the next fetch.
+        spare_ = std::move(ahead_.front());
         ahead_.pop_front();
         if (ahead_.empty())
             Fill();
@@ -553,7 +555,7 @@ public:
 
 private:
     void Fill() {
-        Row row;
+        Row row = std::move(spare_);
         if (Step(row, pending_))
             ahead_.push_back(std::move(row));
     }
@@ -589,6 +591,7 @@ private:
     sqlite3_stmt* stmt_;
     std::vector<int> types_;
     std::deque<Row> ahead_;
+    Row spare_;
     ProviderError pending_;
 };
 
