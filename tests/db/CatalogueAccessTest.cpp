@@ -5,6 +5,7 @@
 #include "db/DbConnection.h"
 #include "db/DbRecordset.h"
 #include "mdbwriter/Catalogue.h"
+#include "platform/automation/Com.h"
 #include "platform/text/Codepage.h"
 #include "support/TempFolder.h"
 
@@ -177,6 +178,17 @@ TEST_F(CatalogueAccessTest, ForwardOnlyReadsMatchTheKeysetReads) {
         EXPECT_EQ(read[t], tables[t].rows) << tables[t].table;
         EXPECT_TRUE(keyset[t].isEof()) << tables[t].table;
     }
+    // A forward-only open of a write is refused as the catalogue's other writes are.
+    const automation::Object raw = automation::CreateObject("ADODB.Recordset");
+    raw.Call("Open", {automation::Variant("delete from List"),
+                      automation::Variant(catalogue.getComObject()),
+                      automation::Variant(std::int32_t{0}), automation::Variant(std::int32_t{1})});
+    EXPECT_NE(automation::LastCallException().find("read-only"), std::string::npos);
+    ASSERT_TRUE(forward[0].open("select count(*) as n from List", 1, 0, 1));
+    double left = 0;
+    EXPECT_TRUE(forward[0].readNumber("n", left));
+    EXPECT_EQ(left, spec_.resources);
+
     // A table read part-way closes cleanly, before and after its connection.
     ASSERT_TRUE(forward[0].open("List", 2, 0, 1));
     forward[0].moveNext();
