@@ -9,6 +9,7 @@ cmake --build --preset release
 workdir=build/release/demo
 mkdir -p "$workdir"
 cp build/release/src/vellumark "$workdir/vellumark"
+cp build/release/src/vellumark-jet-reader "$workdir/vellumark-jet-reader"
 if [ -f tools/demo.sh ]; then
   exec ./tools/demo.sh "$workdir"
 fi

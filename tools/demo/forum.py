@@ -126,8 +126,12 @@ class Forum:
     def prepare_archives(self):
         self.pack_if_changed("up.7z", {"up.exe": self.args.engine})
         if self.args.program:
-            self.pack_if_changed("main.7z", {"vellumark": self.args.program,
-                                             "up.exe": self.args.engine})
+            files = {"vellumark": self.args.program, "up.exe": self.args.engine}
+            # The Access reader's own program travels with the program it was built with.
+            reader = os.path.join(os.path.dirname(self.args.program), "vellumark-jet-reader")
+            if os.path.exists(reader):
+                files["vellumark-jet-reader"] = reader
+            self.pack_if_changed("main.7z", files)
 
     def pack_if_changed(self, name, files):
         """Packs the built files again only when one of them changed: the program is large."""

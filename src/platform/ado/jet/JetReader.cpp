@@ -15,10 +15,13 @@
 #include <fstream>
 #include <memory>
 #include <poll.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 namespace vm::ado::jet {
 namespace {
@@ -232,6 +235,71 @@ std::string Receive(int fd, Loader& loader) {
     ::_exit(SendMdbTables(path, fd));
 }
 
+// The reader runs as a new process started with the file in its environment. A fork would be
+// simpler, but it marks the caller's whole memory copy-on-write while the reader runs, and the
+// writes that follow then fault page by page: in a program holding a few hundred megabytes that
+// costs more than the reading itself.
+constexpr const char* kReaderVariable = "VM_JET_READER";
+constexpr const char* kReaderFileVariable = "VM_JET_READER_FILE";
+constexpr int kReaderFd = 3;
+// A reader's program left from another build (an update replaced only the main program) may
+// speak another protocol: it must refuse, and the running executable reads instead.
+constexpr const char* kBuild = __DATE__ " " __TIME__;
+constexpr int kOtherBuild = 71;
+constexpr const char* kSelf = "/proc/self/exe";
+
+__attribute__((constructor)) void ServeBeforeMain() {
+    ServeAsReaderIfStarted();
+}
+
+// The reader's own program beside the running executable (it starts far faster than a program
+// that loads a GUI toolkit), else the running executable.
+std::string ReaderProgram() {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string path(self, static_cast<std::size_t>(n));
+        path = path.substr(0, path.rfind('/') + 1) + kReaderProgram;
+        if (::access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return kSelf;
+}
+
+// Starts `program` reading `path` and writing to `fd`; -1 when it cannot be started.
+pid_t SpawnReader(const std::string& program, const std::string& path, int fd) {
+    std::vector<std::string> variables;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string_view variable(*entry);
+        if (variable.rfind(kReaderVariable, 0) != 0)
+            variables.emplace_back(variable);
+    }
+    variables.push_back(std::string(kReaderVariable) + "=" +
+                        std::to_string(static_cast<int>(injectedFault)) + ":" + kBuild);
+    variables.push_back(std::string(kReaderFileVariable) + "=" + path);
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string name = kReaderProgram;
+    char* argv[] = {name.data(), nullptr};
+
+    // dup2 onto the same number would leave close-on-exec set.
+    int source = fd;
+    if (source == kReaderFd && (source = ::fcntl(fd, F_DUPFD_CLOEXEC, kReaderFd + 1)) < 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, source, kReaderFd);
+    pid_t child = -1;
+    if (::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        child = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (source != fd)
+        ::close(source);
+    return child;
+}
+
 std::string DescribeExit(int status) {
     if (WIFSIGNALED(status))
         return "it crashed with signal " + std::to_string(WTERMSIG(status));
@@ -257,6 +325,21 @@ bool WaitForChild(pid_t child, int& status, int limitMs) {
 
 } // namespace
 
+void ServeAsReaderIfStarted() {
+    const char* fault = std::getenv(kReaderVariable);
+    const char* path = std::getenv(kReaderFileVariable);
+    if (!fault || !path)
+        return;
+    // "<fault>:<build>"
+    const char* build = std::strchr(fault, ':');
+    if (!build || std::strcmp(build + 1, kBuild) != 0)
+        ::_exit(kOtherBuild);
+    const int code = std::atoi(fault);
+    if (code >= static_cast<int>(ReaderFault::None) && code <= static_cast<int>(ReaderFault::Hang))
+        injectedFault = static_cast<ReaderFault>(code);
+    RunChild(path, kReaderFd);
+}
+
 void SetReaderFaultForTesting(ReaderFault fault, int silenceLimit) {
     injectedFault = fault;
     silenceLimitMs = silenceLimit;
@@ -278,38 +361,53 @@ JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& pa
     if (!header.ok)
         return Failure(header.error);
 
-    GbkTable::Instance(); // built here: the child must not have to load iconv modules
     Loader loader(target);
     if (!loader.begin())
         return Failure(loader.error());
 
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        loader.rollback();
-        return Failure("cannot start the reader: " + std::string(std::strerror(errno)));
-    }
-    std::fflush(nullptr); // or the child's exit would write the parent's buffers twice
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        loader.rollback();
-        return Failure("cannot start the reader: " + std::string(std::strerror(errno)));
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        RunChild(linuxPath, fds[1]);
-    }
-    ::close(fds[1]);
-    std::string problem = Receive(fds[0], loader);
-    ::close(fds[0]);
-    // Closing our end makes a child still writing stop on SIGPIPE; one that went quiet, or
-    // whose frames were refused, is killed.
+    std::string program = ReaderProgram();
+    std::string problem;
     int status = 0;
-    const bool finished = WaitForChild(child, status, problem.empty() ? 0 : 200);
-    if (!finished) {
-        ::kill(child, SIGKILL);
-        WaitForChild(child, status, 0);
+    bool finished = false;
+    for (;;) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            loader.rollback();
+            return Failure("cannot start the reader: " + std::string(std::strerror(errno)));
+        }
+        pid_t child = SpawnReader(program, linuxPath, fds[1]);
+        if (child < 0) {
+            // Forked instead: the table is built here, as a forked child must not load iconv
+            // modules; the buffers are flushed, or the child's exit would write them twice.
+            GbkTable::Instance();
+            std::fflush(nullptr);
+            child = ::fork();
+        }
+        if (child < 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+            loader.rollback();
+            return Failure("cannot start the reader: " + std::string(std::strerror(errno)));
+        }
+        if (child == 0) {
+            ::close(fds[0]);
+            RunChild(linuxPath, fds[1]);
+        }
+        ::close(fds[1]);
+        problem = Receive(fds[0], loader);
+        ::close(fds[0]);
+        // Closing our end makes a child still writing stop on SIGPIPE; one that went quiet, or
+        // whose frames were refused, is killed.
+        finished = WaitForChild(child, status, problem.empty() ? 0 : 200);
+        if (!finished) {
+            ::kill(child, SIGKILL);
+            WaitForChild(child, status, 0);
+        }
+        const bool otherBuild = finished && WIFEXITED(status) &&
+                                WEXITSTATUS(status) == kOtherBuild && !loader.reported();
+        if (!otherBuild || program == kSelf)
+            break;
+        program = kSelf;
     }
     const std::string how = finished ? DescribeExit(status) : std::string();
     if (problem.empty() && !how.empty())

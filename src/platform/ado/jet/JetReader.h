@@ -25,4 +25,13 @@ struct JetOpenResult {
 JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& passwordGbk,
                              sqlite3* target);
 
+// The reading process is started from a small program of its own, "vellumark-jet-reader", when
+// it sits beside the running executable, and otherwise from the running executable itself. In a
+// process started that way this reads the file, writes the tables to the parent and exits; in
+// any other it returns at once. Every program that links the reader calls it before main().
+void ServeAsReaderIfStarted();
+
+// The file name of the reader's own program.
+inline constexpr const char* kReaderProgram = "vellumark-jet-reader";
+
 } // namespace vm::ado::jet

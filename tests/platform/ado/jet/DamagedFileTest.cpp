@@ -10,10 +10,13 @@
 #include "mdbwriter/Catalogue.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vm::ado::jet {
@@ -96,6 +99,43 @@ TEST(DamagedFiles, NeverCrashTheProgram) {
     std::printf("damaged files: %d opened, %d refused (%d with the reader crashing or exiting)\n",
                 opened, refused, crashed);
     EXPECT_EQ(opened + refused, runs);
+}
+
+// The reader's own program is used when it sits beside the running executable. One left from
+// another build refuses to read, and the open still succeeds through the executable itself;
+// run by hand, the program only says what it is for.
+TEST(ReadingChild, ReaderProgramOfAnotherBuildIsPassedOver) {
+    TempDir dir;
+    const std::string path = dir.file("ok.mdb");
+    vm::mdbwriter::CatalogueShape shape;
+    shape.categories = 3;
+    shape.resources = 5;
+    shape.password = "";
+    std::string error;
+    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, shape, &error)) << error;
+    Db expected = MemoryDb();
+    ASSERT_TRUE(MaterialiseMdb(path, "", expected.get()).ok);
+
+    // A stand-in of another build beside this test program: it refuses as such a reader would.
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    const std::filesystem::path beside = self.parent_path() / kReaderProgram;
+    ASSERT_FALSE(std::filesystem::exists(beside)) << beside;
+    std::ofstream(beside) << "#!/bin/sh\nexit 71\n";
+    std::filesystem::permissions(beside, std::filesystem::perms::owner_all);
+    Db db = MemoryDb();
+    const JetOpenResult result = MaterialiseMdb(path, "", db.get());
+    std::filesystem::remove(beside);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(Query(db.get(), "select * from List"), Query(expected.get(), "select * from List"));
+
+    const std::string program = std::string(VM_JET_READER_PROGRAM) + " 2>&1";
+    FILE* run = ::popen(program.c_str(), "r");
+    ASSERT_NE(run, nullptr);
+    char line[256] = {};
+    const bool said = std::fgets(line, sizeof line, run) != nullptr;
+    const int status = ::pclose(run);
+    EXPECT_TRUE(said && std::string(line).find("Access reader only") != std::string::npos) << line;
+    EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
 // Whatever the reading child does, the caller gets a clear failure and an untouched target,
