@@ -2,6 +2,8 @@
 
 #include "platform/text/Gbk.h"
 
+#include <algorithm>
+
 namespace vm::catalogue {
 namespace {
 
@@ -15,6 +17,17 @@ std::string FoldKey(std::string_view text) {
 }
 
 const std::vector<std::uint32_t> kNoRows;
+
+std::uint64_t FoldedHash(std::string_view text) {
+    // FNV-1a over the bytes with ASCII capitals folded, as FoldKey folds them.
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (char c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    }
+    return hash;
+}
 
 bool StartsACharacter(std::string_view text, std::size_t offset) {
     std::size_t at = 0;
@@ -46,8 +59,9 @@ CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)
         if (!tables_.listCategoryNull[i])
             byCategory_[r.category].push_back(i);
         if (!tables_.listAddressNull[i])
-            byAddress_.try_emplace(FoldKey(r.address), i);
+            byAddress_.push_back({FoldedHash(r.address), i});
     }
+    std::sort(byAddress_.begin(), byAddress_.end());
     for (std::uint32_t i = 0; i < tables_.tree.size(); ++i) {
         const CategoryNode& c = tables_.tree[i];
         if (!tables_.treeIdNull[i])
@@ -95,8 +109,15 @@ const std::vector<std::uint32_t>& CatalogueData::LevelRows(int level) const {
 }
 
 const ResourceRecord* CatalogueData::ResourceAt(std::string_view address) const {
-    const auto it = byAddress_.find(FoldKey(address));
-    return it == byAddress_.end() ? nullptr : &tables_.list[it->second];
+    const std::uint64_t hash = FoldedHash(address);
+    const std::string key = FoldKey(address);
+    auto it = std::lower_bound(byAddress_.begin(), byAddress_.end(), AddressEntry{hash, 0});
+    for (; it != byAddress_.end() && it->hash == hash; ++it) {
+        const ResourceRecord& r = tables_.list[it->row];
+        if (r.address.size() == key.size() && FoldKey(r.address) == key)
+            return &r;
+    }
+    return nullptr;
 }
 
 } // namespace vm::catalogue
