@@ -105,7 +105,7 @@ private:
     std::unordered_map<int, std::vector<std::uint32_t>> byLevel_;
     // Rows with an address, by the hash of the address folded to lower case, rows ascending
     // within one hash; the addresses themselves are compared in the rows. A map of folded
-    // copies cost about 14 MB on 100,000 resources, this 1.6 MB.
+    // copies takes a node, a key and a bucket per row, well over 100 bytes; this takes 16.
     struct AddressEntry {
         std::uint64_t hash;
         std::uint32_t row;
