@@ -2,6 +2,7 @@
 
 #include "platform/ado/Ado.h"
 #include "platform/ado/FastText.h"
+#include "platform/ado/RowChanges.h"
 #include "platform/text/Codepage.h"
 
 #include <algorithm>
@@ -645,29 +646,7 @@ bool SqliteSession::Rollback(int level, ProviderError& error) {
 
 bool SqliteSession::BaseTableOf(const RowChange& change, std::string& table,
                                 ProviderError& error) const {
-    table.clear();
-    const auto& columns = *change.columns;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const bool relevant = change.set ? (*change.set)[i] : !columns[i].baseTable.empty();
-        if (!relevant)
-            continue;
-        if (columns[i].baseTable.empty() || (!table.empty() && table != columns[i].baseTable)) {
-            if (change.set) {
-                Fail(error, "Insufficient key column information for updating or refreshing.");
-                return false;
-            }
-            continue;
-        }
-        table = columns[i].baseTable;
-    }
-    if (table.empty()) {
-        for (const ColumnInfo& column : columns)
-            if (!column.baseTable.empty()) {
-                table = column.baseTable;
-                break;
-            }
-    }
-    if (table.empty())
+    if (!ado::BaseTableOf(change, table))
         return Fail(error, "Insufficient key column information for updating or refreshing.");
     return true;
 }
@@ -811,16 +790,7 @@ bool SqliteSession::Tables(StatementResult& out, ProviderError& error) {
         return false;
     out = {};
     out.returnsRows = true;
-    for (const char* name :
-         {"TABLE_CATALOG", "TABLE_SCHEMA", "TABLE_NAME", "TABLE_TYPE", "TABLE_GUID", "DESCRIPTION",
-          "TABLE_PROPID", "DATE_CREATED", "DATE_MODIFIED"}) {
-        ColumnInfo column;
-        column.name = name;
-        column.type = adVarWChar;
-        column.definedSize = 128;
-        column.attributes = adFldIsNullable | adFldMayBeNull;
-        out.columns.push_back(column);
-    }
+    out.columns = TablesSchemaColumns();
     for (const Row& row : listed.rows) {
         const std::string& name = row[0].Text();
         // The Access copies carry the MSys catalogue, a system table there as in Access.
@@ -828,8 +798,8 @@ bool SqliteSession::Tables(StatementResult& out, ProviderError& error) {
                             (options_.encoding == Encoding::Gbk && name.rfind("MSys", 0) == 0);
         const char* type = system ? "SYSTEM TABLE" : row[1].Text() == "view" ? "VIEW" : "TABLE";
         Row schemaRow(out.columns.size(), Variant::Null());
-        schemaRow[2] = Variant(name);
-        schemaRow[3] = Variant(type);
+        schemaRow[kSchemaTableName] = Variant(name);
+        schemaRow[kSchemaTableType] = Variant(type);
         out.rows.push_back(std::move(schemaRow));
     }
     // sqlite_master describes itself only implicitly; list it as the system table it is.
