@@ -65,15 +65,20 @@ std::string Mutate(const std::string& good, std::mt19937& random) {
     return bad;
 }
 
+// A catalogue of a few rows without a password.
+void WriteSmallCatalogue(const std::string& path, int categories = 3, int resources = 5) {
+    vm::mdbwriter::CatalogueShape shape;
+    shape.categories = categories;
+    shape.resources = resources;
+    shape.password = "";
+    std::string error;
+    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, shape, &error)) << error;
+}
+
 TEST(DamagedFiles, NeverCrashTheProgram) {
     TempDir dir;
     const std::string goodPath = dir.file("good.mdb");
-    vm::mdbwriter::CatalogueShape shape;
-    shape.categories = 12;
-    shape.resources = 150;
-    shape.password = "";
-    std::string error;
-    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(goodPath, shape, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(WriteSmallCatalogue(goodPath, 12, 150));
     std::ifstream in(goodPath, std::ios::binary);
     const std::string good((std::istreambuf_iterator<char>(in)), {});
 
@@ -107,12 +112,7 @@ TEST(DamagedFiles, NeverCrashTheProgram) {
 TEST(ReadingChild, ReaderProgramOfAnotherBuildIsPassedOver) {
     TempDir dir;
     const std::string path = dir.file("ok.mdb");
-    vm::mdbwriter::CatalogueShape shape;
-    shape.categories = 3;
-    shape.resources = 5;
-    shape.password = "";
-    std::string error;
-    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, shape, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(WriteSmallCatalogue(path));
     Db expected = MemoryDb();
     ASSERT_TRUE(MaterialiseMdb(path, "", expected.get()).ok);
 
@@ -143,12 +143,7 @@ TEST(ReadingChild, ReaderProgramOfAnotherBuildIsPassedOver) {
 TEST(ReadingChild, FailuresBecomeOpenFailures) {
     TempDir dir;
     const std::string path = dir.file("ok.mdb");
-    vm::mdbwriter::CatalogueShape shape;
-    shape.categories = 3;
-    shape.resources = 5;
-    shape.password = "";
-    std::string error;
-    ASSERT_TRUE(vm::mdbwriter::WriteCatalogue(path, shape, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(WriteSmallCatalogue(path));
     static std::string marker;
     marker = dir.file("exit-handler-ran");
     std::atexit([] { std::ofstream(marker) << "ran"; });
