@@ -177,21 +177,21 @@ ResumableDownload::RunAttempt(const std::function<void(const FetchProgress&)>& p
     std::string validator;
     const std::int64_t offset = ResumableSize(validator);
 
-    http::RequestSpec spec;
-    spec.url = request_.url;
-    spec.method = "GET";
-    spec.headers = request_.headers;
-    spec.userAgent = "Vellumark-up/1.4";
-    spec.timeouts.connectMs = limits_.connectMs;
-    spec.timeouts.sendMs = limits_.idleMs;
-    spec.timeouts.receiveMs = limits_.idleMs;
+    http::OutgoingRequest outgoing;
+    outgoing.url = request_.url;
+    outgoing.method = "GET";
+    outgoing.headers = request_.headers;
+    outgoing.userAgent = "Vellumark-up/1.4";
+    outgoing.timeouts.connectMs = limits_.connectMs;
+    outgoing.timeouts.sendMs = limits_.idleMs;
+    outgoing.timeouts.receiveMs = limits_.idleMs;
     if (offset > 0) {
-        spec.headers.push_back("Range: bytes=" + std::to_string(offset) + "-");
+        outgoing.headers.push_back("Range: bytes=" + std::to_string(offset) + "-");
         if (!validator.empty())
-            spec.headers.push_back("If-Range: " + validator);
+            outgoing.headers.push_back("If-Range: " + validator);
     }
 
-    http::Exchange exchange(spec, http::RedirectPolicy{}, nullptr);
+    http::Exchange exchange(outgoing, http::RedirectPolicy{}, nullptr);
     {
         const std::lock_guard lock(mutex_);
         if (cancelled_)

@@ -218,25 +218,25 @@ bool HttpSendRequest(HInternet requestId, std::string_view headers, std::string_
     const Handle& session = *connection.parent;
     const bool secure = (request->flags & INTERNET_FLAG_SECURE) != 0;
 
-    RequestSpec spec;
-    spec.url = secure ? "https://" : "http://";
-    spec.url += connection.server;
+    OutgoingRequest outgoing;
+    outgoing.url = secure ? "https://" : "http://";
+    outgoing.url += connection.server;
     if (connection.port != INTERNET_INVALID_PORT_NUMBER)
-        spec.url += ":" + std::to_string(connection.port);
-    spec.url += request->object;
-    spec.method = request->verb;
-    spec.http10 = text::EqualsNoCase(request->version, "HTTP/1.0");
-    spec.userAgent = session.agent;
-    spec.proxy = secure ? session.httpsProxy : session.httpProxy;
-    spec.timeouts = kSessionTimeouts;
-    spec.body = optional;
+        outgoing.url += ":" + std::to_string(connection.port);
+    outgoing.url += request->object;
+    outgoing.method = request->verb;
+    outgoing.http10 = text::EqualsNoCase(request->version, "HTTP/1.0");
+    outgoing.userAgent = session.agent;
+    outgoing.proxy = secure ? session.httpsProxy : session.httpProxy;
+    outgoing.timeouts = kSessionTimeouts;
+    outgoing.body = optional;
     for (const std::string& line : text::Split(text::ReplaceAll(headers, "\r\n", "\n"), "\n")) {
         if (line.find(':') != std::string::npos && line.find('\r') == std::string::npos)
-            spec.headers.push_back(line);
+            outgoing.headers.push_back(line);
     }
     for (const std::string& line : request->fixedHeaders) {
-        if (!HasHeader(spec.headers, line.substr(0, line.find(':'))))
-            spec.headers.push_back(line);
+        if (!HasHeader(outgoing.headers, line.substr(0, line.find(':'))))
+            outgoing.headers.push_back(line);
     }
 
     RedirectPolicy policy;
@@ -247,7 +247,7 @@ bool HttpSendRequest(HInternet requestId, std::string_view headers, std::string_
     CookieStore* cookies =
         (request->flags & INTERNET_FLAG_NO_COOKIES) ? nullptr : &CookieStore::Global();
 
-    const auto exchange = std::make_shared<Exchange>(std::move(spec), policy, cookies);
+    const auto exchange = std::make_shared<Exchange>(std::move(outgoing), policy, cookies);
     {
         const std::lock_guard lock(request->mutex);
         request->exchange = exchange;

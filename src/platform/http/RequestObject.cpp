@@ -303,27 +303,27 @@ HResult RequestObject::SetProxy(Invocation& call) {
 HResult RequestObject::Send(Invocation& call) {
     if (!opened_)
         return NotOpen(call);
-    RequestSpec spec;
-    spec.url = url_;
-    spec.method = method_;
-    spec.headers = headers_;
-    spec.userAgent = options_[kUserAgent].Text();
-    spec.proxy = proxy_;
-    spec.timeouts = timeouts_;
-    spec.verifyPeer = (options_[kSslErrorIgnoreFlags].IntValue() & 0x3300) != 0x3300;
-    if (!HasHeader(spec.headers, "Accept"))
-        spec.headers.insert(spec.headers.begin(), "Accept: */*");
+    OutgoingRequest outgoing;
+    outgoing.url = url_;
+    outgoing.method = method_;
+    outgoing.headers = headers_;
+    outgoing.userAgent = options_[kUserAgent].Text();
+    outgoing.proxy = proxy_;
+    outgoing.timeouts = timeouts_;
+    outgoing.verifyPeer = (options_[kSslErrorIgnoreFlags].IntValue() & 0x3300) != 0x3300;
+    if (!HasHeader(outgoing.headers, "Accept"))
+        outgoing.headers.insert(outgoing.headers.begin(), "Accept: */*");
 
     if (call.Has(0)) {
         const Variant& body = call.Arg(0);
         automation::Bytes bytes;
         std::string textBody;
         if (body.Type() == automation::VT_BYTES && body.ToBytes(bytes)) {
-            spec.body.assign(bytes.begin(), bytes.end());
+            outgoing.body.assign(bytes.begin(), bytes.end());
         } else if (!body.IsEmpty() && !body.IsNull() && body.ToText(textBody)) {
-            spec.body = text::GbkToUtf8(textBody);
-            if (!spec.body.empty() && !HasHeader(spec.headers, "Content-Type"))
-                spec.headers.push_back("Content-Type: text/plain; Charset=UTF-8");
+            outgoing.body = text::GbkToUtf8(textBody);
+            if (!outgoing.body.empty() && !HasHeader(outgoing.headers, "Content-Type"))
+                outgoing.headers.push_back("Content-Type: text/plain; Charset=UTF-8");
         } else if (!body.IsEmpty() && !body.IsNull()) {
             return automation::kDispTypeMismatch;
         }
@@ -334,7 +334,7 @@ HResult RequestObject::Send(Invocation& call) {
     policy.follow = options_[kEnableRedirects].IntValue() != 0;
     policy.httpsToHttp = options_[kHttpsToHttpRedirects].IntValue() != 0;
     policy.maxRedirects = static_cast<int>(options_[kMaxRedirects].IntValue());
-    Exchange exchange(spec, policy, &cookies_);
+    Exchange exchange(outgoing, policy, &cookies_);
     std::string body;
     if (!exchange.AwaitHeaders() || !exchange.ReadAll(body))
         return call.Throw(DescriptionOf(exchange.Error()));

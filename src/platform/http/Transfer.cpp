@@ -92,9 +92,9 @@ struct Transfer::Curl {
     curl_slist* headers = nullptr;
 };
 
-Transfer::Transfer(const RequestSpec& spec)
-    : curl_(std::make_unique<Curl>()), url_(EscapeUrlBytes(spec.url)), body_(spec.body),
-      timeouts_(spec.timeouts) {
+Transfer::Transfer(const OutgoingRequest& outgoing)
+    : curl_(std::make_unique<Curl>()), url_(EscapeUrlBytes(outgoing.url)), body_(outgoing.body),
+      timeouts_(outgoing.timeouts) {
     EnsureCurlInitialised();
     if (!IsHttpUrl(url_)) {
         Fail(TransferError::BadUrl);
@@ -117,18 +117,19 @@ Transfer::Transfer(const RequestSpec& spec)
     // Sent as written: "/a/../b" reaches the server unchanged, as the Windows stacks send it.
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                     spec.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
+                     outgoing.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
     // An empty proxy is a direct connection whatever http_proxy says, and an empty no-proxy
     // list keeps a configured proxy in use for loopback hosts too.
-    const std::string proxy = spec.proxy.empty() || spec.proxy.find("://") != std::string::npos
-                                  ? spec.proxy
-                                  : "http://" + spec.proxy;
+    const std::string proxy =
+        outgoing.proxy.empty() || outgoing.proxy.find("://") != std::string::npos
+            ? outgoing.proxy
+            : "http://" + outgoing.proxy;
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    if (!spec.userAgent.empty())
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, spec.userAgent.c_str());
-    if (!spec.verifyPeer) {
+    if (!outgoing.userAgent.empty())
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, outgoing.userAgent.c_str());
+    if (!outgoing.verifyPeer) {
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     }
@@ -137,7 +138,7 @@ Transfer::Transfer(const RequestSpec& spec)
                          static_cast<long>(timeouts_.resolveMs) + timeouts_.connectMs);
 
     // Header lines: the caller's, then removals of the lines libcurl would add on its own.
-    for (const std::string& line : spec.headers) {
+    for (const std::string& line : outgoing.headers) {
         const std::string_view name = NameOf(line);
         if (name.empty() || line.find_first_of("\r\n") != std::string::npos)
             continue; // not a header line, or one that would smuggle in another
@@ -148,13 +149,13 @@ Transfer::Transfer(const RequestSpec& spec)
         curl_->headers = curl_slist_append(curl_->headers, entry.c_str());
     }
     for (const char* automatic : {"Accept", "Content-Type", "Expect"}) {
-        if (!HasHeader(spec.headers, automatic))
+        if (!HasHeader(outgoing.headers, automatic))
             curl_->headers =
                 curl_slist_append(curl_->headers, (std::string(automatic) + ":").c_str());
     }
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, curl_->headers);
 
-    const std::string method = text::ToLowerAscii(spec.method);
+    const std::string method = text::ToLowerAscii(outgoing.method);
     if (method == "head") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else if (method == "post" || !body_.empty()) {
@@ -165,7 +166,7 @@ Transfer::Transfer(const RequestSpec& spec)
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     }
     if (method != "get" && method != "post" && method != "head")
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, spec.method.c_str());
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, outgoing.method.c_str());
 
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -348,13 +349,13 @@ std::string Transfer::RedirectUrl() const {
     return location ? std::string(location) : std::string();
 }
 
-Exchange::Exchange(RequestSpec spec, RedirectPolicy policy, CookieStore* cookies)
-    : spec_(std::move(spec)), policy_(policy), cookies_(cookies) {}
+Exchange::Exchange(OutgoingRequest outgoing, RedirectPolicy policy, CookieStore* cookies)
+    : outgoing_(std::move(outgoing)), policy_(policy), cookies_(cookies) {}
 
 Exchange::~Exchange() = default;
 
 std::shared_ptr<Transfer> Exchange::StartHop() {
-    RequestSpec hop = spec_;
+    OutgoingRequest hop = outgoing_;
     if (cookies_ && !HasHeader(hop.headers, "Cookie")) {
         const std::string cookie = cookies_->CookieHeaderFor(hop.url);
         if (!cookie.empty())
@@ -387,7 +388,7 @@ bool Exchange::AwaitHeaders() {
         const std::string next = transfer->RedirectUrl();
         if (!policy_.follow || !redirect || next.empty())
             return true;
-        const bool fromSecure = IsSecure(spec_.url);
+        const bool fromSecure = IsSecure(outgoing_.url);
         const bool toSecure = IsSecure(next);
         if ((fromSecure && !toSecure && !policy_.httpsToHttp) ||
             (!fromSecure && toSecure && !policy_.httpToHttps))
@@ -397,17 +398,17 @@ bool Exchange::AwaitHeaders() {
             return false;
         }
         // 303 always, and 301/302 after a POST, go on as a GET without the body.
-        const std::string method = text::ToLowerAscii(spec_.method);
+        const std::string method = text::ToLowerAscii(outgoing_.method);
         if ((status == 303 && method != "head") ||
             ((status == 301 || status == 302) && method == "post")) {
-            spec_.method = "GET";
-            spec_.body.clear();
-            std::erase_if(spec_.headers, [](const std::string& line) {
+            outgoing_.method = "GET";
+            outgoing_.body.clear();
+            std::erase_if(outgoing_.headers, [](const std::string& line) {
                 return text::EqualsNoCase(NameOf(line), "Content-Type") ||
                        text::EqualsNoCase(NameOf(line), "Content-Length");
             });
         }
-        spec_.url = next;
+        outgoing_.url = next;
     }
 }
 

@@ -31,7 +31,7 @@ struct Timeouts {
     int receiveMs = 30000;
 };
 
-struct RequestSpec {
+struct OutgoingRequest {
     std::string url;    // absolute http:// or https:// address
     std::string method; // "GET", "POST", ...
     // "Name: value" lines in the order they go out. Without an "Accept" or "Content-Type" line
@@ -62,7 +62,7 @@ enum class TransferError {
 // One request. Not thread-safe except Cancel().
 class Transfer {
 public:
-    explicit Transfer(const RequestSpec& spec);
+    explicit Transfer(const OutgoingRequest& outgoing);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -131,7 +131,7 @@ class Exchange {
 public:
     // `cookies`, when given, supplies a Cookie line for each hop whose headers have none, and
     // receives every Set-Cookie of every response, redirects included.
-    Exchange(RequestSpec spec, RedirectPolicy policy, CookieStore* cookies);
+    Exchange(OutgoingRequest outgoing, RedirectPolicy policy, CookieStore* cookies);
     ~Exchange();
 
     bool AwaitHeaders();
@@ -142,12 +142,12 @@ public:
     TransferError Error() const { return error_; }
     // The final response; null before AwaitHeaders or when no response arrived.
     const Transfer* Response() const { return current_.get(); }
-    const std::string& FinalUrl() const { return spec_.url; }
+    const std::string& FinalUrl() const { return outgoing_.url; }
 
 private:
     std::shared_ptr<Transfer> StartHop();
 
-    RequestSpec spec_;
+    OutgoingRequest outgoing_;
     RedirectPolicy policy_;
     CookieStore* cookies_;
     std::mutex mutex_;
