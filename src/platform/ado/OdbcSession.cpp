@@ -1038,16 +1038,10 @@ bool OdbcSession::InsertRow(const RowChange& change, ProviderError& error) {
     std::string table;
     if (!BaseTableOf(change, table))
         return Refuse(error, "Insufficient key column information for updating or refreshing.");
-    const auto& columns = *change.columns;
+    const QuoteName quote = [this](std::string_view name) { return Quote(name); };
     std::string names, marks;
     std::vector<Variant> parameters;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (!(*change.set)[i] || columns[i].baseTable != table)
-            continue;
-        names += (names.empty() ? "" : ", ") + Quote(columns[i].baseColumn);
-        marks += marks.empty() ? "?" : ", ?";
-        parameters.push_back((*change.current)[i]);
-    }
+    InsertedColumns(change, table, quote, names, marks, parameters);
     std::string sql = "INSERT INTO " + Quote(table);
     if (!names.empty())
         sql += " (" + names + ") VALUES (" + marks + ")";
@@ -1059,16 +1053,14 @@ bool OdbcSession::InsertRow(const RowChange& change, ProviderError& error) {
 
     // Read the stored row back by its key: defaults and counters are the database's to fill.
     // A key the insert did not set is the counter the database just assigned.
-    std::string where, select;
-    std::vector<Variant> keyValues;
+    const auto& columns = *change.columns;
     std::vector<std::size_t> positions;
+    const std::string select = TableColumns(change, table, quote, positions);
+    std::string where;
+    std::vector<Variant> keyValues;
     bool complete = true;
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i].baseTable != table)
-            continue;
-        select += (select.empty() ? "" : ", ") + Quote(columns[i].baseColumn);
-        positions.push_back(i);
-        if (!columns[i].key)
+        if (columns[i].baseTable != table || !columns[i].key)
             continue;
         Variant value;
         if ((*change.set)[i])
@@ -1094,15 +1086,9 @@ bool OdbcSession::UpdateRow(const RowChange& change, ProviderError& error) {
     std::string table;
     if (!BaseTableOf(change, table))
         return Refuse(error, "Insufficient key column information for updating or refreshing.");
-    const auto& columns = *change.columns;
-    std::string assignments;
     std::vector<Variant> parameters;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (!(*change.set)[i])
-            continue;
-        assignments += (assignments.empty() ? "" : ", ") + Quote(columns[i].baseColumn) + " = ?";
-        parameters.push_back((*change.current)[i]);
-    }
+    const std::string assignments = Assignments(
+        change, [this](std::string_view name) { return Quote(name); }, parameters);
     if (assignments.empty())
         return true;
     std::string where;

@@ -27,6 +27,44 @@ bool BaseTableOf(const RowChange& change, std::string& table) {
     return !table.empty();
 }
 
+void InsertedColumns(const RowChange& change, const std::string& table, const QuoteName& quote,
+                     std::string& names, std::string& marks, std::vector<Variant>& parameters) {
+    const auto& columns = *change.columns;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!(*change.set)[i] || columns[i].baseTable != table)
+            continue;
+        names += (names.empty() ? "" : ", ") + quote(columns[i].baseColumn);
+        marks += marks.empty() ? "?" : ", ?";
+        parameters.push_back((*change.current)[i]);
+    }
+}
+
+std::string Assignments(const RowChange& change, const QuoteName& quote,
+                        std::vector<Variant>& parameters) {
+    const auto& columns = *change.columns;
+    std::string assignments;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (!(*change.set)[i])
+            continue;
+        assignments += (assignments.empty() ? "" : ", ") + quote(columns[i].baseColumn) + " = ?";
+        parameters.push_back((*change.current)[i]);
+    }
+    return assignments;
+}
+
+std::string TableColumns(const RowChange& change, const std::string& table, const QuoteName& quote,
+                         std::vector<std::size_t>& positions) {
+    const auto& columns = *change.columns;
+    std::string list;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].baseTable != table)
+            continue;
+        list += (list.empty() ? "" : ", ") + quote(columns[i].baseColumn);
+        positions.push_back(i);
+    }
+    return list;
+}
+
 std::vector<ColumnInfo> TablesSchemaColumns() {
     std::vector<ColumnInfo> columns;
     for (const char* name :

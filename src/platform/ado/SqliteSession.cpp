@@ -692,20 +692,9 @@ bool SqliteSession::InsertRow(const RowChange& change, ProviderError& error) {
     std::string table;
     if (!BaseTableOf(change, table, error))
         return false;
-    const auto& columns = *change.columns;
     std::string names, marks;
     std::vector<Variant> parameters;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (!(*change.set)[i] || columns[i].baseTable != table)
-            continue;
-        if (!names.empty()) {
-            names += ", ";
-            marks += ", ";
-        }
-        names += Quote(columns[i].baseColumn);
-        marks += "?";
-        parameters.push_back((*change.current)[i]);
-    }
+    InsertedColumns(change, table, Quote, names, marks, parameters);
     const std::string sql =
         names.empty() ? "INSERT INTO " + Quote(table) + " DEFAULT VALUES"
                       : "INSERT INTO " + Quote(table) + " (" + names + ") VALUES (" + marks + ")";
@@ -714,14 +703,8 @@ bool SqliteSession::InsertRow(const RowChange& change, ProviderError& error) {
         return false;
 
     // Read the stored row back: defaults and counters are the database's to fill.
-    std::string select;
     std::vector<std::size_t> positions;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i].baseTable != table)
-            continue;
-        select += (select.empty() ? "" : ", ") + Quote(columns[i].baseColumn);
-        positions.push_back(i);
-    }
+    const std::string select = TableColumns(change, table, Quote, positions);
     const Variant rowid = Variant::I8(sqlite3_last_insert_rowid(db_));
     StatementResult stored;
     ProviderError ignored;
@@ -744,15 +727,8 @@ bool SqliteSession::UpdateRow(const RowChange& change, ProviderError& error) {
     std::string table;
     if (!BaseTableOf(change, table, error))
         return false;
-    const auto& columns = *change.columns;
-    std::string assignments;
     std::vector<Variant> parameters;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (!(*change.set)[i])
-            continue;
-        assignments += (assignments.empty() ? "" : ", ") + Quote(columns[i].baseColumn) + " = ?";
-        parameters.push_back((*change.current)[i]);
-    }
+    const std::string assignments = Assignments(change, Quote, parameters);
     if (assignments.empty())
         return true;
     const std::string where = LocateClause(change, table, parameters);
