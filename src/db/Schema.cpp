@@ -40,6 +40,17 @@ std::string ExtensionUpper(const std::string& path) {
     return extension;
 }
 
+// The index's name: the one given, else "IX_" table "_" columns, written back to the caller.
+std::string IndexName(const std::string& table, const std::string& columns,
+                      std::string* indexName) {
+    std::string name = indexName ? *indexName : std::string();
+    if (name.empty())
+        name = "IX_" + table + "_" + columns;
+    if (indexName)
+        *indexName = name;
+    return name;
+}
+
 std::string LastComponent(const std::string& path) {
     return path.substr(FolderPart(path).size());
 }
@@ -154,11 +165,7 @@ bool DbConnection::createIndex(const std::string& table, const std::string& colu
                                std::string* indexName) {
     if (dbKind == kDbOther)
         return false;
-    std::string name = indexName ? *indexName : std::string();
-    if (name.empty())
-        name = "IX_" + table + "_" + columns;
-    if (indexName)
-        *indexName = name;
+    const std::string name = IndexName(table, columns, indexName);
     lastSql = "Create Index " + name + " on " + table + " (" + columns + ")";
     return RunDdl("创建索引");
 }
@@ -167,11 +174,7 @@ bool DbConnection::dropIndex(const std::string& table, const std::string& column
                              std::string* indexName) {
     if (dbKind == kDbOther)
         return false;
-    std::string name = indexName ? *indexName : std::string();
-    if (name.empty())
-        name = "IX_" + table + "_" + columns;
-    if (indexName)
-        *indexName = name;
+    const std::string name = IndexName(table, columns, indexName);
     // "table.name" is SQL Server's form only: SQLite reads it as a database "table" and MySQL
     // wants "on table" as Access does, so there it could never succeed.
     if (dbKind == kDbAccess || dbKind == kDbMySql)
