@@ -1,0 +1,233 @@
+#include "platform/http/SystemProxy.h"
+#include "platform/automation/Com.h"
+#include "platform/http/Internet.h"
+#include "platform/http/RequestObject.h"
+#include "support/LoopbackHttp.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace vm::http {
+namespace {
+
+using automation::Object;
+using automation::Variant;
+using vm::testing::HttpPeer;
+using vm::testing::LoopbackHttpServer;
+using vm::testing::ReceivedRequest;
+
+constexpr const char* kVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                      "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+
+// A name no resolver answers (.invalid is reserved for that); only the proxy knows it.
+constexpr const char* kForumHost = "forum.vellumark.invalid";
+
+class SystemProxyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clear();
+        InstallHttpClasses();
+        automation::CoInitialize();
+    }
+    void TearDown() override {
+        automation::CoUninitialize();
+        Clear();
+    }
+    static void Clear() {
+        for (const char* name : kVariables)
+            ::unsetenv(name);
+    }
+    static void Set(const char* name, const std::string& value) {
+        ::setenv(name, value.c_str(), 1);
+    }
+};
+
+// A proxy that maps the forum's made-up name to 127.0.0.1 and forwards the request there.
+class ForwardingProxy {
+public:
+    ForwardingProxy()
+        : server_(
+              [this](const ReceivedRequest& request, HttpPeer& peer) { Forward(request, peer); }) {}
+    int Port() const { return server_.Port(); }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
+    std::vector<ReceivedRequest> Requests() const { return server_.Requests(); }
+
+private:
+    static void Forward(const ReceivedRequest& request, HttpPeer& peer) {
+        const std::string prefix = std::string("http://") + kForumHost + ":";
+        if (!request.target.starts_with(prefix)) {
+            peer.Send(LoopbackHttpServer::Response(502, "", "unknown host"));
+            return;
+        }
+        const std::string rest = request.target.substr(prefix.size());
+        const int port = std::stoi(rest);
+        const std::string object = rest.substr(rest.find('/'));
+        std::string headers;
+        for (const auto& [name, value] : request.headers) {
+            if (name != "Host" && name != "Proxy-Connection")
+                headers += name + ": " + value + "\r\n";
+        }
+        const HInternet internet = InternetOpen("", INTERNET_OPEN_TYPE_DIRECT, "", "", 0);
+        const HInternet connection =
+            InternetConnect(internet, "127.0.0.1", port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+        const HInternet forwarded = HttpOpenRequest(connection, request.method, object, "", "", {},
+                                                    INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+        std::string answer;
+        if (HttpSendRequest(forwarded, headers, request.body)) {
+            char block[8192];
+            std::uint32_t length = sizeof block;
+            if (HttpQueryInfo(forwarded, HTTP_QUERY_RAW_HEADERS_CRLF, block, &length, nullptr))
+                answer.assign(block, length);
+            std::uint32_t read = 0;
+            while (InternetReadFile(forwarded, block, sizeof block, &read) && read > 0)
+                answer.append(block, read);
+        }
+        InternetCloseHandle(internet);
+        peer.Send(answer.empty() ? LoopbackHttpServer::Response(502, "", "forum unreachable")
+                                 : answer);
+    }
+
+    LoopbackHttpServer server_;
+};
+
+std::string ForumUrl(const LoopbackHttpServer& forum, std::string_view path) {
+    return std::string("http://") + kForumHost + ":" + std::to_string(forum.Port()) +
+           std::string(path);
+}
+
+TEST_F(SystemProxyTest, EnvironmentRules) {
+    struct Case {
+        std::vector<std::pair<const char*, const char*>> environment;
+        const char* url;
+        const char* proxy;
+    };
+    const Case cases[] = {
+        {{}, "http://a.example/", ""},
+        {{{"http_proxy", "p:1"}}, "http://a.example/", "http://p:1"},
+        {{{"HTTP_PROXY", "p:1"}}, "http://a.example/", "http://p:1"},
+        {{{"http_proxy", "low:1"}, {"HTTP_PROXY", "up:2"}}, "http://a.example/", "http://low:1"},
+        // A scheme's own variable serves only that scheme; all_proxy serves the rest.
+        {{{"http_proxy", "p:1"}}, "https://a.example/", ""},
+        {{{"https_proxy", "s:2"}, {"all_proxy", "all:3"}}, "https://a.example/", "http://s:2"},
+        {{{"https_proxy", "s:2"}, {"all_proxy", "all:3"}}, "http://a.example/", "http://all:3"},
+        {{{"ALL_PROXY", "socks5://k:4"}}, "http://a.example/", "socks5://k:4"},
+        {{{"all_proxy", "socks://k:4"}}, "http://a.example/", "socks5://k:4"},
+        // no_proxy: names cover their sub-domains, not their look-alikes; "*" covers all.
+        {{{"http_proxy", "p:1"}, {"no_proxy", "example.com"}}, "http://www.example.com/", ""},
+        {{{"http_proxy", "p:1"}, {"no_proxy", ".example.com"}}, "http://example.com/", ""},
+        {{{"http_proxy", "p:1"}, {"NO_PROXY", "b.example, *.c.example"}},
+         "http://x.c.example/",
+         ""},
+        {{{"http_proxy", "p:1"}, {"no_proxy", "example.com"}},
+         "http://badexample.com/",
+         "http://p:1"},
+        {{{"http_proxy", "p:1"}, {"no_proxy", "example.com:8080"}}, "http://example.com:81/", ""},
+        {{{"http_proxy", "p:1"}, {"no_proxy", "10.0.0.5"}}, "http://10.0.0.5/", ""},
+        {{{"http_proxy", "p:1"}, {"no_proxy", "*"}}, "http://a.example/", ""},
+        {{{"http_proxy", "p:1"}, {"no_proxy", "WWW.Example.COM"}}, "http://www.example.com/", ""},
+        // Loopback never goes through a proxy, as in browsers.
+        {{{"http_proxy", "p:1"}}, "http://127.0.0.1:80/", ""},
+        {{{"http_proxy", "p:1"}}, "http://127.9.9.9/", ""},
+        {{{"http_proxy", "p:1"}}, "http://forum.localhost:81/", ""},
+        {{{"http_proxy", "p:1"}}, "http://[::1]:81/", ""},
+        {{{"http_proxy", "p:1"}}, "http://user@128.0.0.1/", "http://p:1"},
+    };
+    for (const Case& c : cases) {
+        Clear();
+        for (const auto& [name, value] : c.environment)
+            Set(name, value);
+        EXPECT_EQ(SystemProxyFor(c.url), c.proxy) << c.url << " with " << c.environment.size();
+    }
+}
+
+TEST_F(SystemProxyTest, RequestObjectsReachAnUnresolvableForumThroughTheEnvironmentsProxy) {
+    LoopbackHttpServer forum([](const ReceivedRequest& request, HttpPeer& peer) {
+        peer.Send(LoopbackHttpServer::Response(200, "", "page " + request.target));
+    });
+    ForwardingProxy proxy;
+    Set("http_proxy", "http://" + proxy.Address());
+
+    for (const char* progId : {"WinHttp.WinHttpRequest.5.1", "MSXML2.ServerXMLHTTP.6.0"}) {
+        const Object request = automation::CreateObject(progId);
+        request.Call("Open",
+                     {Variant("GET"), Variant(ForumUrl(forum, "/info?a=1")), Variant(false)});
+        request.Call("Send");
+        EXPECT_EQ(request.GetInt("Status"), 200) << progId;
+        EXPECT_EQ(request.GetText("ResponseText"), "page /info?a=1") << progId;
+    }
+    EXPECT_EQ(proxy.Requests().size(), 2u);
+
+    // SetProxy 1 is direct: the name then does not resolve.
+    const Object direct = automation::CreateObject("WinHttp.WinHttpRequest.5.1");
+    direct.Call("SetProxy", {Variant(1)});
+    direct.Call("Open", {Variant("GET"), Variant(ForumUrl(forum, "/")), Variant(false)});
+    direct.Call("Send");
+    EXPECT_EQ(automation::LastCallException(), "The server name or address could not be resolved");
+    EXPECT_EQ(proxy.Requests().size(), 2u);
+}
+
+TEST_F(SystemProxyTest, SessionsFollowTheSystemOnlyWhenPreconfigured) {
+    LoopbackHttpServer forum([](const ReceivedRequest&, HttpPeer& peer) {
+        peer.Send(LoopbackHttpServer::Response(200, "", "forum"));
+    });
+    ForwardingProxy proxy;
+    Set("HTTP_PROXY", proxy.Address());
+    for (const std::uint32_t access : {INTERNET_OPEN_TYPE_PRECONFIG, INTERNET_OPEN_TYPE_DIRECT}) {
+        const HInternet internet = InternetOpen("agent", access, "", "", 0);
+        const HInternet connection = InternetConnect(internet, kForumHost, forum.Port(), "", "",
+                                                     INTERNET_SERVICE_HTTP, 0, 0);
+        const HInternet request = HttpOpenRequest(connection, "GET", "/s", "", "", {}, 0, 0);
+        const bool sent = HttpSendRequest(request, "", "");
+        if (access == INTERNET_OPEN_TYPE_PRECONFIG) {
+            EXPECT_TRUE(sent);
+            char buffer[64] = {};
+            std::uint32_t read = 0;
+            EXPECT_TRUE(InternetReadFile(request, buffer, sizeof buffer, &read));
+            EXPECT_EQ(std::string(buffer, read), "forum");
+        } else {
+            EXPECT_FALSE(sent);
+            EXPECT_EQ(InternetLastError(), ERROR_INTERNET_NAME_NOT_RESOLVED);
+        }
+        InternetCloseHandle(internet);
+    }
+    EXPECT_EQ(proxy.Requests().size(), 1u);
+}
+
+TEST_F(SystemProxyTest, ABrokenProxyIsAClearFailure) {
+    LoopbackHttpServer garbage([](const ReceivedRequest&, HttpPeer& peer) {
+        peer.Send("\x01\x02 not http at all\r\n\r\n");
+        peer.Close();
+    });
+    LoopbackHttpServer silent([](const ReceivedRequest&, HttpPeer& peer) { peer.Close(); });
+    struct Case {
+        std::string proxy;
+        std::uint32_t error;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:" + std::to_string(vm::testing::ClosedPort()), ERROR_INTERNET_CANNOT_CONNECT},
+        {"127.0.0.1:" + std::to_string(garbage.Port()), ERROR_INTERNET_CONNECTION_ABORTED},
+        {"127.0.0.1:" + std::to_string(silent.Port()), ERROR_INTERNET_CONNECTION_ABORTED},
+        {"proxy.vellumark.invalid:8080", ERROR_INTERNET_NAME_NOT_RESOLVED},
+    };
+    for (const Case& c : cases) {
+        Set("http_proxy", c.proxy);
+        const HInternet internet = InternetOpen("", INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0);
+        const HInternet connection =
+            InternetConnect(internet, kForumHost, 80, "", "", INTERNET_SERVICE_HTTP, 0, 0);
+        const HInternet request = HttpOpenRequest(connection, "GET", "/", "", "", {}, 0, 0);
+        EXPECT_FALSE(HttpSendRequest(request, "", "")) << c.proxy;
+        EXPECT_EQ(InternetLastError(), c.error) << c.proxy;
+        InternetCloseHandle(internet);
+    }
+    // The request object says so in its own words.
+    Set("http_proxy", cases[0].proxy);
+    const Object request = automation::CreateObject("WinHttp.WinHttpRequest.5.1");
+    request.Call("Open",
+                 {Variant("GET"), Variant("http://forum.vellumark.invalid/"), Variant(false)});
+    request.Call("Send");
+    EXPECT_EQ(automation::LastCallException(),
+              "A connection with the server could not be established");
+}
+
+} // namespace
+} // namespace vm::http
