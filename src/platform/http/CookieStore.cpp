@@ -311,6 +311,12 @@ void CookieStore::Remove(const Cookie& cookie) {
     gone.expires = 0;
     std::vector<Change> changes;
     const std::lock_guard lock(mutex_);
+    // A browser replacing a cookie first reports the old one removed: the new value that
+    // this store already holds must not go with it.
+    const auto same = std::find_if(cookies_.begin(), cookies_.end(),
+                                   [&](const Cookie& c) { return SameKey(c, gone); });
+    if (same == cookies_.end() || same->value != gone.value)
+        return;
     bool keptChanged = false;
     Put(std::move(gone), std::time(nullptr), changes, keptChanged);
     if (keptChanged)

@@ -53,7 +53,8 @@ public:
     // a site may set, as for Set()) and, being the browser's own, not reported back to it. An
     // expiry in the past removes it. False when it is refused.
     bool Insert(Cookie cookie);
-    // Removes the cookie of that name, domain and path, again without reporting it back.
+    // Removes the cookie of that name, domain and path while it holds that value, again
+    // without reporting it back.
     void Remove(const Cookie& cookie);
 
     // Called after each change that did not come from Insert() or Remove(), on the thread that

@@ -2,6 +2,7 @@
 #include "platform/automation/Com.h"
 #include "platform/http/Internet.h"
 #include "platform/http/RequestObject.h"
+#include "support/ForwardingProxy.h"
 #include "support/LoopbackHttp.h"
 
 #include <cstdlib>
@@ -19,8 +20,9 @@ using vm::testing::ReceivedRequest;
 constexpr const char* kVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
                                       "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
 
-// A name no resolver answers (.invalid is reserved for that); only the proxy knows it.
-constexpr const char* kForumHost = "forum.vellumark.invalid";
+using vm::testing::ForumUrl;
+using vm::testing::ForwardingProxy;
+using vm::testing::kForumHost;
 
 class SystemProxyTest : public ::testing::Test {
 protected:
@@ -41,59 +43,6 @@ protected:
         ::setenv(name, value.c_str(), 1);
     }
 };
-
-// A proxy that maps the forum's made-up name to 127.0.0.1 and forwards the request there.
-class ForwardingProxy {
-public:
-    ForwardingProxy()
-        : server_(
-              [this](const ReceivedRequest& request, HttpPeer& peer) { Forward(request, peer); }) {}
-    int Port() const { return server_.Port(); }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
-    std::vector<ReceivedRequest> Requests() const { return server_.Requests(); }
-
-private:
-    static void Forward(const ReceivedRequest& request, HttpPeer& peer) {
-        const std::string prefix = std::string("http://") + kForumHost + ":";
-        if (!request.target.starts_with(prefix)) {
-            peer.Send(LoopbackHttpServer::Response(502, "", "unknown host"));
-            return;
-        }
-        const std::string rest = request.target.substr(prefix.size());
-        const int port = std::stoi(rest);
-        const std::string object = rest.substr(rest.find('/'));
-        std::string headers;
-        for (const auto& [name, value] : request.headers) {
-            if (name != "Host" && name != "Proxy-Connection")
-                headers += name + ": " + value + "\r\n";
-        }
-        const HInternet internet = InternetOpen("", INTERNET_OPEN_TYPE_DIRECT, "", "", 0);
-        const HInternet connection =
-            InternetConnect(internet, "127.0.0.1", port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
-        const HInternet forwarded = HttpOpenRequest(connection, request.method, object, "", "", {},
-                                                    INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
-        std::string answer;
-        if (HttpSendRequest(forwarded, headers, request.body)) {
-            char block[8192];
-            std::uint32_t length = sizeof block;
-            if (HttpQueryInfo(forwarded, HTTP_QUERY_RAW_HEADERS_CRLF, block, &length, nullptr))
-                answer.assign(block, length);
-            std::uint32_t read = 0;
-            while (InternetReadFile(forwarded, block, sizeof block, &read) && read > 0)
-                answer.append(block, read);
-        }
-        InternetCloseHandle(internet);
-        peer.Send(answer.empty() ? LoopbackHttpServer::Response(502, "", "forum unreachable")
-                                 : answer);
-    }
-
-    LoopbackHttpServer server_;
-};
-
-std::string ForumUrl(const LoopbackHttpServer& forum, std::string_view path) {
-    return std::string("http://") + kForumHost + ":" + std::to_string(forum.Port()) +
-           std::string(path);
-}
 
 TEST_F(SystemProxyTest, EnvironmentRules) {
     struct Case {
