@@ -66,7 +66,7 @@ public:
     // on: reads what an earlier run left there (a damaged or oversized file is set aside as
     // the same name + ".damaged", and the store goes on without it), then rewrites the file
     // after every change to a kept cookie, through a temporary file that replaces it whole.
-    // Returns the number of cookies read.
+    // Returns the number of cookies read. An empty path keeps nothing from then on.
     std::size_t KeepIn(std::string_view windowsPath);
 
     // Limits, as RFC 6265 asks at least: per cookie (name and value), per domain, in all.
