@@ -8,7 +8,6 @@
 #include <charconv>
 #include <curl/curl.h>
 #include <libpsl.h>
-#include <map>
 
 namespace vm::http {
 namespace {
