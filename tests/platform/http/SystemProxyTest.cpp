@@ -115,33 +115,6 @@ TEST_F(SystemProxyTest, RequestObjectsReachAnUnresolvableForumThroughTheEnvironm
     EXPECT_EQ(proxy.Requests().size(), 2u);
 }
 
-TEST_F(SystemProxyTest, SessionsFollowTheSystemOnlyWhenPreconfigured) {
-    LoopbackHttpServer forum([](const ReceivedRequest&, HttpPeer& peer) {
-        peer.Send(LoopbackHttpServer::Response(200, "", "forum"));
-    });
-    ForwardingProxy proxy;
-    Set("HTTP_PROXY", proxy.Address());
-    for (const std::uint32_t access : {INTERNET_OPEN_TYPE_PRECONFIG, INTERNET_OPEN_TYPE_DIRECT}) {
-        const HInternet internet = InternetOpen("agent", access, "", "", 0);
-        const HInternet connection = InternetConnect(internet, kForumHost, forum.Port(), "", "",
-                                                     INTERNET_SERVICE_HTTP, 0, 0);
-        const HInternet request = HttpOpenRequest(connection, "GET", "/s", "", "", {}, 0, 0);
-        const bool sent = HttpSendRequest(request, "", "");
-        if (access == INTERNET_OPEN_TYPE_PRECONFIG) {
-            EXPECT_TRUE(sent);
-            char buffer[64] = {};
-            std::uint32_t read = 0;
-            EXPECT_TRUE(InternetReadFile(request, buffer, sizeof buffer, &read));
-            EXPECT_EQ(std::string(buffer, read), "forum");
-        } else {
-            EXPECT_FALSE(sent);
-            EXPECT_EQ(InternetLastError(), ERROR_INTERNET_NAME_NOT_RESOLVED);
-        }
-        InternetCloseHandle(internet);
-    }
-    EXPECT_EQ(proxy.Requests().size(), 1u);
-}
-
 TEST_F(SystemProxyTest, ABrokenProxyIsAClearFailure) {
     LoopbackHttpServer garbage([](const ReceivedRequest&, HttpPeer& peer) {
         peer.Send("\x01\x02 not http at all\r\n\r\n");
