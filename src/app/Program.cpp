@@ -7,6 +7,7 @@
 #include "platform/ado/Ado.h"
 #include "platform/fs/File.h"
 #include "platform/fs/Path.h"
+#include "platform/http/CookieStore.h"
 #include "platform/http/RequestObject.h"
 #include "platform/kernel/MessageEndpoint.h"
 #include "platform/kernel/NamedEvent.h"
@@ -161,6 +162,8 @@ void Program::RunStartupRoutine(gui::Window& window) {
 
     if (!IsWritableFolder(folder + "set"))
         CreateFolderTree(folder + "set");
+    // Cookies with an expiry outlive the run beside the settings; session cookies do not.
+    http::CookieStore::Global().KeepIn(folder + "set\\Cookies.txt");
     if (!fs::Exists(sys::SettingsFilePath()))
         sys::WriteDownloadSettings(true, true, true);
     if (!IsWritableFolder(folder + "set\\dt"))

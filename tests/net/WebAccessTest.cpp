@@ -2,6 +2,7 @@
 
 #include "platform/http/CookieStore.h"
 #include "platform/kernel/Thread.h"
+#include "support/ForwardingProxy.h"
 #include "support/LoopbackHttp.h"
 
 #include <gtest/gtest.h>
@@ -140,6 +141,16 @@ TEST_F(WebAccessTest, RedirectSwitchProxyAndSecurePort) {
     std::string secure = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
     EXPECT_EQ(WebAccess(secure, {.timeoutSeconds = 5}), "");
     EXPECT_EQ(server.ConnectionCount(), 3u);
+
+    // The system's proxy is not this routine's: without its argument it goes direct.
+    vm::testing::ForwardingProxy system;
+    ::setenv("http_proxy", system.Address().c_str(), 1);
+    std::string forum = vm::testing::ForumUrl(server, "/");
+    EXPECT_EQ(WebAccess(forum), "");
+    std::string viaArgument = forum;
+    EXPECT_EQ(WebAccess(viaArgument, {.proxy = system.Address()}), "page");
+    ::unsetenv("http_proxy");
+    EXPECT_EQ(system.Requests().size(), 1u);
 }
 
 TEST_F(WebAccessTest, LongHeadersLargeBodiesAndFailures) {

@@ -182,6 +182,7 @@ ResumableDownload::RunAttempt(const std::function<void(const FetchProgress&)>& p
     outgoing.method = "GET";
     outgoing.headers = request_.headers;
     outgoing.userAgent = "Vellumark-up/1.4";
+    outgoing.systemProxy = true;
     outgoing.timeouts.connectMs = limits_.connectMs;
     outgoing.timeouts.sendMs = limits_.idleMs;
     outgoing.timeouts.receiveMs = limits_.idleMs;

@@ -1,10 +1,13 @@
 #include "platform/http/CookieStore.h"
 
+#include "platform/fs/File.h"
 #include "platform/text/Gbk.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <charconv>
 #include <curl/curl.h>
+#include <libpsl.h>
 
 namespace vm::http {
 namespace {
@@ -72,6 +75,45 @@ bool PathMatches(const std::string& requestPath, const std::string& cookiePath) 
            requestPath[cookiePath.size()] == '/';
 }
 
+bool IsAddress(std::string_view host) {
+    if (host.starts_with('['))
+        return true;
+    in_addr v4{};
+    in6_addr v6{};
+    const std::string text(host);
+    return inet_pton(AF_INET, text.c_str(), &v4) == 1 ||
+           inet_pton(AF_INET6, text.c_str(), &v6) == 1;
+}
+
+// The list the system keeps up to date (Debian's publicsuffix), else the one libpsl carries.
+// Names outside every listed suffix count as suffixes of their own (the "*" rule), so a made-up
+// top-level name is refused as a cookie domain too.
+bool IsPublicSuffix(std::string_view domain) {
+    static const psl_ctx_t* const list = [] {
+        const psl_ctx_t* latest = psl_latest(nullptr);
+        return latest ? latest : psl_builtin();
+    }();
+    return list == nullptr ||
+           psl_is_public_suffix2(list, std::string(domain).c_str(), PSL_TYPE_ANY);
+}
+
+// Controls cannot travel in a header line, and a tab or line end would break the kept file.
+bool HasControls(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+bool SameKey(const Cookie& a, const Cookie& b) {
+    return a.name == b.name && a.domain == b.domain && a.path == b.path;
+}
+
+bool SameCookie(const Cookie& a, const Cookie& b) {
+    return SameKey(a, b) && a.value == b.value && a.hostOnly == b.hostOnly &&
+           a.secure == b.secure && a.httpOnly == b.httpOnly && a.expires == b.expires;
+}
+
 bool IsExpired(const Cookie& cookie, std::time_t now) {
     return cookie.expires && *cookie.expires <= now;
 }
@@ -89,14 +131,18 @@ bool ApplyAttribute(Cookie& cookie, std::string_view attribute, const CookieUrl&
     } else if (key == "path") {
         if (value.starts_with('/'))
             cookie.path = value;
+    } else if (key == "httponly") {
+        cookie.httpOnly = true;
     } else if (key == "domain") {
         std::string domain = text::ToLowerAscii(value);
         if (domain.starts_with('.'))
             domain.erase(0, 1);
         if (domain.empty())
             return true;
-        if (!DomainMatches(from.host, domain))
-            return false; // a site may not set cookies for another
+        if (domain == from.host && (IsAddress(domain) || IsPublicSuffix(domain)))
+            return true; // a host may name itself: the cookie stays host-only
+        if (!AcceptableCookieDomain(from.host, domain))
+            return false; // a site may not set cookies for another, nor for a whole suffix
         cookie.domain = domain;
         cookie.hostOnly = false;
     } else if (key == "max-age") {
@@ -132,7 +178,9 @@ bool CookieStore::Set(std::string_view url, std::string_view text) {
     if (equals != std::string_view::npos)
         cookie.name = TrimBlanks(pair.substr(0, equals));
     cookie.value = TrimBlanks(equals == std::string_view::npos ? pair : pair.substr(equals + 1));
-    if (cookie.name.empty() && cookie.value.empty())
+    if ((cookie.name.empty() && cookie.value.empty()) || HasControls(cookie.name) ||
+        HasControls(cookie.value) ||
+        cookie.name.size() + cookie.value.size() > CookieStore::kMaxCookieBytes)
         return false;
     cookie.domain = from->host;
     cookie.path = DefaultPath(from->path);
@@ -152,20 +200,126 @@ bool CookieStore::Set(std::string_view url, std::string_view text) {
         if (!ApplyAttribute(cookie, attribute, *from, now))
             return false;
     }
+    if (HasControls(cookie.path))
+        return false;
 
-    std::lock_guard lock(mutex_);
-    const auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
-        return c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path;
-    });
-    if (IsExpired(cookie, now)) {
-        if (same != cookies_.end())
-            cookies_.erase(same);
-    } else if (same != cookies_.end()) {
-        *same = std::move(cookie); // keeps its place, and so its age
-    } else {
-        cookies_.push_back(std::move(cookie));
+    std::vector<Change> changes;
+    {
+        const std::lock_guard lock(mutex_);
+        bool keptChanged = false;
+        const auto same = std::find_if(cookies_.begin(), cookies_.end(),
+                                       [&](const Cookie& c) { return SameKey(c, cookie); });
+        // The request routines write back every cookie they sent, without attributes: the
+        // same value stated again is the kept cookie, not a new session one that would end
+        // with the program.
+        if (same != cookies_.end() && !cookie.expires && same->expires &&
+            same->value == cookie.value && !IsExpired(*same, now))
+            return true;
+        Put(std::move(cookie), now, changes, keptChanged);
+        if (keptChanged)
+            SaveLocked();
     }
+    Report(changes);
     return true;
+}
+
+void CookieStore::Put(Cookie cookie, std::time_t now, std::vector<Change>& changes,
+                      bool& keptChanged) {
+    const auto same = std::find_if(cookies_.begin(), cookies_.end(),
+                                   [&](const Cookie& c) { return SameKey(c, cookie); });
+    if (IsExpired(cookie, now)) {
+        if (same != cookies_.end()) {
+            keptChanged = keptChanged || same->expires.has_value();
+            changes.push_back({std::move(*same), true});
+            cookies_.erase(same);
+        }
+        return;
+    }
+    if (same != cookies_.end()) {
+        if (SameCookie(*same, cookie))
+            return;
+        keptChanged = keptChanged || same->expires || cookie.expires;
+        *same = cookie; // keeps its place, and so its age
+        changes.push_back({std::move(cookie), false});
+        return;
+    }
+    // Full: the oldest cookie of the domain, or of all, makes room.
+    const auto evict = [&](auto position) {
+        keptChanged = keptChanged || position->expires.has_value();
+        changes.push_back({std::move(*position), true});
+        cookies_.erase(position);
+    };
+    if (std::count_if(cookies_.begin(), cookies_.end(), [&](const Cookie& c) {
+            return c.domain == cookie.domain;
+        }) >= static_cast<std::ptrdiff_t>(kMaxPerDomain)) {
+        evict(std::find_if(cookies_.begin(), cookies_.end(),
+                           [&](const Cookie& c) { return c.domain == cookie.domain; }));
+    } else if (cookies_.size() >= kMaxCookies) {
+        evict(cookies_.begin());
+    }
+    keptChanged = keptChanged || cookie.expires.has_value();
+    cookies_.push_back(cookie);
+    changes.push_back({std::move(cookie), false});
+}
+
+void CookieStore::Report(const std::vector<Change>& changes) {
+    Listener listener;
+    {
+        const std::lock_guard lock(mutex_);
+        listener = listener_;
+    }
+    if (!listener)
+        return;
+    for (const Change& change : changes)
+        listener(change.cookie, change.removed);
+}
+
+void CookieStore::SetListener(Listener listener) {
+    const std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+bool CookieStore::Insert(Cookie cookie) {
+    cookie.domain = text::ToLowerAscii(cookie.domain);
+    if (cookie.domain.starts_with('.')) {
+        cookie.domain.erase(0, 1);
+        cookie.hostOnly = false;
+    }
+    if (cookie.domain.empty() || !cookie.path.starts_with('/') ||
+        (cookie.name.empty() && cookie.value.empty()) || HasControls(cookie.name) ||
+        HasControls(cookie.value) || HasControls(cookie.domain) || HasControls(cookie.path) ||
+        cookie.name.size() + cookie.value.size() > kMaxCookieBytes)
+        return false;
+    // The browser refuses these too; a cookie that reaches here anyway is not passed on.
+    if (!cookie.hostOnly && !AcceptableCookieDomain(cookie.domain, cookie.domain))
+        return false;
+    std::vector<Change> changes;
+    const std::lock_guard lock(mutex_);
+    bool keptChanged = false;
+    Put(std::move(cookie), std::time(nullptr), changes, keptChanged);
+    if (keptChanged)
+        SaveLocked();
+    return true;
+}
+
+void CookieStore::Remove(const Cookie& cookie) {
+    Cookie gone = cookie;
+    gone.domain = text::ToLowerAscii(gone.domain);
+    if (gone.domain.starts_with('.'))
+        gone.domain.erase(0, 1);
+    gone.expires = 0;
+    std::vector<Change> changes;
+    const std::lock_guard lock(mutex_);
+    // A browser replacing a cookie first reports the old one removed: the new value that
+    // this store already holds must not go with it.
+    const auto same = std::find_if(cookies_.begin(), cookies_.end(),
+                                   [&](const Cookie& c) { return SameKey(c, gone); });
+    if (same == cookies_.end() || same->value != gone.value)
+        return;
+    bool keptChanged = false;
+    Put(std::move(gone), std::time(nullptr), changes, keptChanged);
+    if (keptChanged)
+        SaveLocked();
 }
 
 std::string CookieStore::CookieHeaderFor(std::string_view url) {
@@ -202,8 +356,146 @@ std::vector<Cookie> CookieStore::All() {
 }
 
 void CookieStore::Clear() {
-    std::lock_guard lock(mutex_);
+    const std::lock_guard lock(mutex_);
+    const bool kept = std::any_of(cookies_.begin(), cookies_.end(),
+                                  [](const Cookie& c) { return c.expires.has_value(); });
     cookies_.clear();
+    if (kept)
+        SaveLocked();
+}
+
+namespace {
+
+constexpr std::string_view kFileHeader = "# Netscape HTTP Cookie File\n";
+
+// One line of the kept file: the classic seven tab-separated fields. Names and values hold no
+// controls (Set() and Insert() refuse them), so a tab always separates.
+std::string LineOf(const Cookie& cookie) {
+    std::string line = cookie.hostOnly ? cookie.domain : "." + cookie.domain;
+    line += cookie.hostOnly ? "\tFALSE\t" : "\tTRUE\t";
+    line += cookie.path;
+    line += cookie.secure ? "\tTRUE\t" : "\tFALSE\t";
+    line += std::to_string(static_cast<long long>(*cookie.expires));
+    line += "\t" + cookie.name + "\t" + cookie.value + "\n";
+    // The HttpOnly flag rides on the domain field, as other programs write it.
+    return cookie.httpOnly ? "#HttpOnly_" + line : line;
+}
+
+std::optional<Cookie> ParseLine(std::string_view line) {
+    Cookie cookie;
+    if (line.starts_with("#HttpOnly_")) {
+        cookie.httpOnly = true;
+        line.remove_prefix(10);
+    }
+    std::vector<std::string_view> fields;
+    for (std::size_t at = 0;;) {
+        const std::size_t tab = line.find('\t', at);
+        fields.push_back(line.substr(at, tab == std::string_view::npos ? tab : tab - at));
+        if (tab == std::string_view::npos)
+            break;
+        at = tab + 1;
+    }
+    if (fields.size() != 7)
+        return std::nullopt;
+    const auto flag = [](std::string_view field) -> std::optional<bool> {
+        if (field == "TRUE")
+            return true;
+        if (field == "FALSE")
+            return false;
+        return std::nullopt;
+    };
+    const std::optional<bool> subdomains = flag(fields[1]);
+    const std::optional<bool> secure = flag(fields[3]);
+    long long expires = 0;
+    const auto [end, error] =
+        std::from_chars(fields[4].data(), fields[4].data() + fields[4].size(), expires);
+    if (!subdomains || !secure || error != std::errc() ||
+        end != fields[4].data() + fields[4].size() || expires <= 0)
+        return std::nullopt;
+    cookie.domain = text::ToLowerAscii(fields[0]);
+    if (cookie.domain.starts_with('.'))
+        cookie.domain.erase(0, 1);
+    cookie.hostOnly = !*subdomains;
+    cookie.path = fields[2];
+    cookie.secure = *secure;
+    cookie.expires = static_cast<std::time_t>(expires);
+    cookie.name = fields[5];
+    cookie.value = fields[6];
+    return cookie;
+}
+
+} // namespace
+
+void CookieStore::SaveLocked() {
+    if (path_.empty())
+        return;
+    std::string contents(kFileHeader);
+    for (const Cookie& cookie : cookies_) {
+        if (cookie.expires)
+            contents += LineOf(cookie);
+    }
+    // A failed write leaves the last good file in place; the next change tries again.
+    fs::WriteFileAtomic(path_, contents);
+}
+
+std::size_t CookieStore::KeepIn(std::string_view windowsPath) {
+    const std::string path(windowsPath);
+    std::vector<Cookie> read;
+    bool damaged = false;
+    const std::int64_t size = fs::FileSize(path);
+    if (size > static_cast<std::int64_t>(kMaxFileBytes)) {
+        damaged = true;
+    } else if (size >= 0) {
+        const std::optional<std::string> contents = fs::ReadFile(path);
+        damaged = !contents;
+        for (const std::string& raw :
+             contents ? text::Split(*contents, "\n") : std::vector<std::string>()) {
+            std::string_view line = raw;
+            if (line.ends_with('\r'))
+                line.remove_suffix(1);
+            if (line.empty() || (line.starts_with('#') && !line.starts_with("#HttpOnly_")))
+                continue;
+            std::optional<Cookie> cookie = ParseLine(line);
+            if (!cookie || cookie->domain.empty() || !cookie->path.starts_with('/') ||
+                HasControls(cookie->name) || HasControls(cookie->value) ||
+                (!cookie->hostOnly && !AcceptableCookieDomain(cookie->domain, cookie->domain))) {
+                damaged = true;
+                break;
+            }
+            read.push_back(std::move(*cookie));
+        }
+    }
+    if (damaged) {
+        // Kept for whoever wants to look; the store starts without it rather than half of it.
+        fs::MoveFile(path, path + ".damaged");
+        read.clear();
+    }
+
+    std::vector<Change> changes;
+    std::size_t count = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        const std::time_t now = std::time(nullptr);
+        bool keptChanged = false;
+        for (Cookie& cookie : read) {
+            if (IsExpired(cookie, now))
+                continue;
+            Put(std::move(cookie), now, changes, keptChanged);
+            ++count;
+        }
+        path_ = path;
+        if (damaged || keptChanged)
+            SaveLocked();
+    }
+    Report(changes);
+    return count;
+}
+
+bool AcceptableCookieDomain(std::string_view host, std::string_view domain) {
+    if (domain.empty() || IsAddress(host) || IsPublicSuffix(domain))
+        return false;
+    return host == domain || (host.size() > domain.size() && host.ends_with(domain) &&
+                              host[host.size() - domain.size() - 1] == '.');
 }
 
 bool InternetSetCookie(std::string_view url, std::string_view name, std::string_view data) {

@@ -31,6 +31,7 @@ struct Handle {
     std::string agent;
     std::string httpProxy;
     std::string httpsProxy;
+    bool systemProxy = false;
     // Connection
     std::string server;
     int port = 0;
@@ -164,8 +165,9 @@ HInternet InternetOpen(std::string_view agent, std::uint32_t accessType, std::st
         SetProxies(*session, proxy);
         if (session->httpProxy.empty() && session->httpsProxy.empty())
             return NoHandle(ERROR_INVALID_PARAMETER);
-    } else if (accessType != INTERNET_OPEN_TYPE_DIRECT &&
-               accessType != INTERNET_OPEN_TYPE_PRECONFIG) {
+    } else if (accessType == INTERNET_OPEN_TYPE_PRECONFIG) {
+        session->systemProxy = true;
+    } else if (accessType != INTERNET_OPEN_TYPE_DIRECT) {
         return NoHandle(ERROR_INVALID_PARAMETER);
     }
     return Add(std::move(session));
@@ -228,6 +230,7 @@ bool HttpSendRequest(HInternet requestId, std::string_view headers, std::string_
     outgoing.http10 = text::EqualsNoCase(request->version, "HTTP/1.0");
     outgoing.userAgent = session.agent;
     outgoing.proxy = secure ? session.httpsProxy : session.httpProxy;
+    outgoing.systemProxy = session.systemProxy;
     outgoing.timeouts = kSessionTimeouts;
     outgoing.body = optional;
     for (const std::string& line : text::Split(text::ReplaceAll(headers, "\r\n", "\n"), "\n")) {

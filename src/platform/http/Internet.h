@@ -22,7 +22,7 @@ namespace vm::http {
 using HInternet = std::uint64_t;
 
 enum : std::uint32_t {
-    INTERNET_OPEN_TYPE_PRECONFIG = 0, // no system configuration here: same as direct
+    INTERNET_OPEN_TYPE_PRECONFIG = 0, // the system's proxy (SystemProxy.h)
     INTERNET_OPEN_TYPE_DIRECT = 1,
     INTERNET_OPEN_TYPE_PROXY = 3,
 

@@ -124,6 +124,7 @@ private:
         return options;
     }();
     std::string proxy_;
+    bool systemProxy_ = true;
 
     bool opened_ = false;
     std::string method_;
@@ -296,7 +297,9 @@ HResult RequestObject::SetProxy(Invocation& call) {
     } else if (setting != 0 && setting != 1) {
         return automation::kInvalidArg;
     }
+    // 0 is the default setting, the system's configuration; 1 is direct; 2 names the proxy.
     proxy_ = server;
+    systemProxy_ = setting == 0;
     return call.Return({});
 }
 
@@ -309,6 +312,7 @@ HResult RequestObject::Send(Invocation& call) {
     outgoing.headers = headers_;
     outgoing.userAgent = options_[kUserAgent].Text();
     outgoing.proxy = proxy_;
+    outgoing.systemProxy = systemProxy_;
     outgoing.timeouts = timeouts_;
     outgoing.verifyPeer = (options_[kSslErrorIgnoreFlags].IntValue() & 0x3300) != 0x3300;
     if (!HasHeader(outgoing.headers, "Accept"))

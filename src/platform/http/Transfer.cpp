@@ -1,6 +1,7 @@
 #include "platform/http/Transfer.h"
 
 #include "platform/http/CookieStore.h"
+#include "platform/http/SystemProxy.h"
 #include "platform/text/Gbk.h"
 
 #include <algorithm>
@@ -118,12 +119,14 @@ Transfer::Transfer(const OutgoingRequest& outgoing)
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
                      outgoing.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
-    // An empty proxy is a direct connection whatever http_proxy says, and an empty no-proxy
-    // list keeps a configured proxy in use for loopback hosts too.
-    const std::string proxy =
-        outgoing.proxy.empty() || outgoing.proxy.find("://") != std::string::npos
-            ? outgoing.proxy
-            : "http://" + outgoing.proxy;
+    // The proxy is decided here, never by libcurl's reading of the environment: an empty one
+    // is a direct connection, and an empty no-proxy list keeps a given proxy in use for
+    // loopback hosts too (the system's proxy has already left them out).
+    std::string proxy = outgoing.proxy;
+    if (proxy.empty() && outgoing.systemProxy)
+        proxy = SystemProxyFor(url_);
+    else if (!proxy.empty() && proxy.find("://") == std::string::npos)
+        proxy = "http://" + proxy;
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -224,7 +227,12 @@ template <class Done> bool Transfer::Drive(Done done) {
         while (const CURLMsg* message = curl_multi_info_read(curl_->multi, &left)) {
             if (message->msg == CURLMSG_DONE) {
                 finished_ = true;
-                if (message->data.result != CURLE_OK)
+                curl_off_t connectUs = 0;
+                curl_easy_getinfo(curl_->easy, CURLINFO_CONNECT_TIME_T, &connectUs);
+                // Once connected, an "unsupported protocol" is a reply that is not HTTP.
+                if (message->data.result == CURLE_UNSUPPORTED_PROTOCOL && connectUs > 0)
+                    Fail(TransferError::Receive);
+                else if (message->data.result != CURLE_OK)
                     Fail(ErrorOf(message->data.result));
             }
         }

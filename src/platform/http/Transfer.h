@@ -38,8 +38,9 @@ struct OutgoingRequest {
     // none is sent (libcurl would add its own otherwise).
     std::vector<std::string> headers;
     std::string body;
-    std::string userAgent; // empty: no User-Agent line unless `headers` has one
-    std::string proxy;     // "host:port" of an HTTP proxy; empty: direct
+    std::string userAgent;    // empty: no User-Agent line unless `headers` has one
+    std::string proxy;        // "host:port" of an HTTP proxy; empty: see systemProxy
+    bool systemProxy = false; // without `proxy`: the system's proxy (true) or direct (false)
     bool http10 = false;
     bool verifyPeer = true;
     Timeouts timeouts;

@@ -1,5 +1,7 @@
 #include "platform/http/CookieStore.h"
+#include "support/TempFolder.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -63,6 +65,51 @@ TEST_F(Cookies, RefusedCookies) {
     EXPECT_TRUE(store.All().empty());
 }
 
+TEST_F(Cookies, HostileDomainsAreRefused) {
+    struct Case {
+        const char* from;
+        const char* cookie;
+        bool accepted;
+        const char* askFor; // where the cookie must (when accepted) or must not go
+    };
+    const Case cases[] = {
+        {"http://www.example.com/", "x=1; Domain=com", false, "http://other.com/"},
+        {"http://www.example.co.uk/", "x=1; Domain=co.uk", false, "http://other.co.uk/"},
+        {"http://a.blogspot.com/", "x=1; Domain=blogspot.com", false, "http://b.blogspot.com/"},
+        {"http://forum.localhost/", "x=1; Domain=localhost", false, "http://other.localhost/"},
+        {"http://www.example.com/", "x=1; Domain=ample.com", false, "http://ample.com/"},
+        {"http://www.example.com/", "x=1; Domain=www.example.com.evil", false,
+         "http://www.example.com.evil/"},
+        // An address can only set a cookie for itself, never for a "parent" of its digits.
+        {"http://10.1.2.3/", "x=1; Domain=1.2.3", false, "http://9.1.2.3/"},
+        {"http://10.1.2.3/", "x=1; Domain=10.1.2.3", true, "http://10.1.2.3/"},
+        {"http://[::1]/", "x=1; Domain=[::1]", true, "http://[::1]/"},
+        // A host that is itself a suffix may name itself; the cookie stays its own.
+        {"http://localhost/", "x=1; Domain=localhost", true, "http://localhost/"},
+        {"http://www.example.com/", "x=1; Domain=Example.COM", true, "http://a.example.com/"},
+        {"http://www.example.com/", "x=1; Domain=.example.com", true, "http://example.com/"},
+        // Controls in the cookie itself are refused; a tab between attributes is a blank.
+        {"http://h/", "x=a\x01b", false, "http://h/"},
+        {"http://h/", "x=1;\tPath=/", true, "http://h/"},
+    };
+    for (const Case& c : cases) {
+        store.Clear();
+        EXPECT_EQ(store.Set(c.from, c.cookie), c.accepted) << c.from << " " << c.cookie;
+        EXPECT_EQ(store.CookieHeaderFor(c.askFor), c.accepted ? "x=1" : "") << c.cookie;
+    }
+    // Stated for an address, the cookie does not travel to a name or to a neighbour.
+    store.Clear();
+    ASSERT_TRUE(store.Set("http://10.1.2.3/", "x=1; Domain=10.1.2.3"));
+    EXPECT_EQ(store.CookieHeaderFor("http://110.1.2.3/"), "");
+    EXPECT_TRUE(store.All().at(0).hostOnly);
+
+    EXPECT_FALSE(store.Set("http://h/", "x=" + std::string(CookieStore::kMaxCookieBytes, 'v')));
+    for (int i = 0; i < 60; ++i)
+        ASSERT_TRUE(store.Set("http://h/", "n" + std::to_string(i) + "=1"));
+    EXPECT_EQ(store.All().size(), CookieStore::kMaxPerDomain + 1); // with the address's
+    EXPECT_EQ(store.CookieHeaderFor("http://h/").substr(0, 9), "n10=1; n1");
+}
+
 TEST_F(Cookies, ReplacementKeepsOneCookieAndItsAge) {
     ASSERT_TRUE(store.Set("http://h/", "a=1"));
     ASSERT_TRUE(store.Set("http://h/", "b=2"));
@@ -87,6 +134,109 @@ TEST_F(Cookies, WindowsCallsAndTheBufferLimit) {
     ASSERT_TRUE(InternetSetCookie("http://h", "n", std::string(1021, 'v')));
     EXPECT_EQ(InternetGetCookie("http://h", 1024)->size(), 1023u);
     EXPECT_EQ(InternetGetCookie("http://h", 1023), std::nullopt);
+}
+
+TEST_F(Cookies, RestatingAKeptCookieWithoutExpiryKeepsIt) {
+    ASSERT_TRUE(store.Set("http://h/", "sid=1; Max-Age=3600"));
+    // The request routines write back what they sent, name and value only.
+    ASSERT_TRUE(InternetSetCookie("http://h", "sid", "1"));
+    ASSERT_TRUE(store.All().at(0).expires.has_value());
+    // A new value is a new session cookie, as the Windows store makes it.
+    ASSERT_TRUE(InternetSetCookie("http://h", "sid", "2"));
+    EXPECT_FALSE(store.All().at(0).expires.has_value());
+    EXPECT_EQ(store.CookieHeaderFor("http://h/"), "sid=2");
+}
+
+TEST_F(Cookies, BrowserChangesAreNotReportedBack) {
+    CookieStore own;
+    std::vector<std::pair<std::string, bool>> reported;
+    own.SetListener([&](const Cookie& cookie, bool removed) {
+        reported.emplace_back(cookie.name + "=" + cookie.value, removed);
+    });
+    ASSERT_TRUE(own.Set("http://www.example.com/", "site=1; Domain=example.com"));
+    ASSERT_TRUE(own.Set("http://www.example.com/", "site=1; Domain=example.com")); // unchanged
+    Cookie browser;
+    browser.name = "web";
+    browser.value = "2";
+    browser.domain = ".example.com";
+    browser.path = "/";
+    ASSERT_TRUE(own.Insert(browser));
+    EXPECT_EQ(own.CookieHeaderFor("http://www.example.com/"), "site=1; web=2");
+    EXPECT_FALSE(own.All().at(1).hostOnly);
+    own.Remove(browser);
+    ASSERT_TRUE(own.Set("http://www.example.com/", "site=; Max-Age=0; Domain=example.com"));
+    EXPECT_EQ(reported,
+              (std::vector<std::pair<std::string, bool>>{{"site=1", false}, {"site=1", true}}));
+    browser.domain = ".com";
+    EXPECT_FALSE(own.Insert(browser));
+    browser.domain = "www.example.com";
+    browser.value = "a\nb";
+    EXPECT_FALSE(own.Insert(browser));
+    EXPECT_TRUE(own.All().empty());
+}
+
+TEST_F(Cookies, KeptCookiesOutliveTheRun) {
+    const vm::testing::TempFolder folder("vm-cookies");
+    const std::string file = folder.windowsPath() + "Cookies.txt";
+    {
+        CookieStore first;
+        EXPECT_EQ(first.KeepIn(file), 0u);
+        EXPECT_FALSE(std::filesystem::exists(folder / "Cookies.txt")); // nothing to keep yet
+        ASSERT_TRUE(first.Set("http://forum.example.com/bbs/", "session=1"));
+        ASSERT_TRUE(first.Set("http://forum.example.com/", "kept=\xC4\xE3; Max-Age=86400; "
+                                                           "Domain=example.com; HttpOnly"));
+        ASSERT_TRUE(first.Set("https://forum.example.com/", "safe=2; Max-Age=86400; Secure"));
+        ASSERT_TRUE(first.Set("http://forum.example.com/", "gone=3; Max-Age=86400"));
+        ASSERT_TRUE(first.Set("http://forum.example.com/", "gone=3; Max-Age=0"));
+    }
+    CookieStore second;
+    EXPECT_EQ(second.KeepIn(file), 2u);
+    EXPECT_EQ(second.CookieHeaderFor("https://www.example.com/"), "kept=\xC4\xE3");
+    EXPECT_EQ(second.CookieHeaderFor("https://forum.example.com/bbs/"), "kept=\xC4\xE3; safe=2");
+    const std::vector<Cookie> all = second.All();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_TRUE(all[0].httpOnly);
+    EXPECT_FALSE(all[0].hostOnly);
+    EXPECT_TRUE(all[1].hostOnly);
+    EXPECT_TRUE(all[1].secure);
+    // No temporary file is left beside it.
+    std::size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        entries += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(Cookies, ADamagedOrHugeFileIsSetAside) {
+    const vm::testing::TempFolder folder("vm-cookies");
+    const std::string file = folder.windowsPath() + "Cookies.txt";
+    const std::string good = "forum.example.com\tFALSE\t/\tFALSE\t4102444800\tok\t1\n";
+    const std::string damaged[] = {
+        good + "forum.example.com\tFALSE\t/\tFALSE\t4102444800\tonly six\n",
+        good + "forum.example.com\tMAYBE\t/\tFALSE\t4102444800\tx\t1\n",
+        good + "forum.example.com\tFALSE\t/\tFALSE\tsoon\tx\t1\n",
+        good + ".com\tTRUE\t/\tFALSE\t4102444800\tx\t1\n",
+        good + "h\tFALSE\tnoslash\tFALSE\t4102444800\tx\t1\n",
+        std::string("\0\xFF\xFE binary", 10),
+        good + std::string(CookieStore::kMaxFileBytes, '#'),
+    };
+    for (const std::string& contents : damaged) {
+        vm::testing::WriteBytes(folder / "Cookies.txt", contents);
+        std::filesystem::remove(folder / "Cookies.txt.damaged");
+        CookieStore store;
+        EXPECT_EQ(store.KeepIn(file), 0u);
+        EXPECT_TRUE(store.All().empty());
+        EXPECT_EQ(vm::testing::ReadBytes(folder / "Cookies.txt.damaged"), contents);
+        EXPECT_EQ(vm::testing::ReadBytes(folder / "Cookies.txt"), "# Netscape HTTP Cookie File\n");
+    }
+    // Comments, blank lines, CR LF and cookies that expired meanwhile are fine.
+    vm::testing::WriteBytes(folder / "Cookies.txt",
+                            "# a comment\r\n\r\n" + good +
+                                "forum.example.com\tFALSE\t/\tFALSE\t1000\told\t1\r\n");
+    std::filesystem::remove(folder / "Cookies.txt.damaged");
+    CookieStore store;
+    EXPECT_EQ(store.KeepIn(file), 1u);
+    EXPECT_EQ(store.CookieHeaderFor("http://forum.example.com/"), "ok=1");
+    EXPECT_FALSE(std::filesystem::exists(folder / "Cookies.txt.damaged"));
 }
 
 TEST_F(Cookies, SharedAcrossThreads) {

@@ -2,6 +2,7 @@
 
 #include "platform/gui/qt/QtAccess.h"
 #include "platform/gui/qt/QtInternal.h"
+#include "platform/gui/qt/QtWebNetwork.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -247,6 +248,7 @@ void UseQt(int& argc, char** argv) {
                 saved.texts.emplace_back("--webEngineArgs");
             saved.texts.emplace_back("--no-sandbox");
         }
+        qt::AddWebProxyArguments(saved.texts);
         for (auto& text : saved.texts)
             saved.pointers.push_back(text.data());
         saved.pointers.push_back(nullptr);

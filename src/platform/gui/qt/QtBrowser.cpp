@@ -1,5 +1,6 @@
 #include "platform/gui/detail/Paths.h"
 #include "platform/gui/qt/QtInternal.h"
+#include "platform/gui/qt/QtWebNetwork.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -145,6 +146,7 @@ class BrowserPeer final : public QtControlPeer {
 public:
     BrowserPeer(Control& control, QWebEngineView* view)
         : QtControlPeer(control, view), view_(view) {
+        ShareCookies(QWebEngineProfile::defaultProfile());
         page_ = new BrowserPage(QWebEngineProfile::defaultProfile(), view);
         view->setPage(page_);
         view->setContextMenuPolicy(Qt::NoContextMenu);
