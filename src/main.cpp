@@ -5,6 +5,10 @@
 
 int main(int argc, char** argv) {
     vm::gui::UseQt(argc, argv);
-    vm::app::Program program;
-    return program.Run();
+    int exitCode = 0;
+    {
+        vm::app::Program program;
+        exitCode = program.Run();
+    }
+    vm::gui::EndQtProcess(exitCode);
 }

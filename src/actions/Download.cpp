@@ -5,6 +5,7 @@
 #include "net/UrlText.h"
 #include "net/WinHttpFetch.h"
 #include "platform/fs/File.h"
+#include "platform/fs/Program.h"
 #include "platform/gui/Gui.h"
 #include "platform/http/RequestObject.h"
 #include "platform/kernel/Thread.h"
@@ -83,23 +84,33 @@ void RunDownloadEngine(std::string_view address, std::string_view target, long l
 }
 
 void EnsureDownloadEngine() {
-    if (fs::Exists(EngineFilePath(sys::ProgramFolder())))
+    const std::string engine = EngineFilePath(sys::ProgramFolder());
+    if (fs::Exists(engine)) {
+        // An engine installed from an archive without modes would otherwise start nothing at
+        // every click, and nobody would say why.
+        if (!fs::IsExecutable(engine) && fs::IsRunnableProgram(engine))
+            fs::MakeExecutable(engine);
         return;
+    }
     if (App().messageBox(kRepairEngineQuestion, "", 0x44) != gui::IDYES)
         return;
     App().messageBox(RepairDownloadEngine(true) ? kEngineRepaired : kEngineNotRepaired, "", 0);
 }
 
 bool RepairDownloadEngine(bool killRunning) {
+    return RepairDownloadEngineWithResult(killRunning) == RepairResult::Installed;
+}
+
+RepairResult RepairDownloadEngineWithResult(bool killRunning) {
     kernel::WaitDispatching(0);
     const std::string bytes = ResolveCloudDriveLink(update::ServerInfo().ValueOf("下载引擎地址"));
     // Without an archive there is nothing to install, so a running engine is neither ended
     // nor waited for: its downloads go on.
     if (!LooksLikeSevenZip(bytes))
-        return false;
+        return RepairResult::NotFetched;
     const std::string archive = sys::ProgramFolder() + "up.7z";
     if (!fs::WriteFileAtomic(archive, bytes))
-        return false;
+        return RepairResult::NotUnpacked;
 
     while (sys::ProcessExists(kEngineFileName)) {
         if (killRunning)
@@ -107,14 +118,24 @@ bool RepairDownloadEngine(bool killRunning) {
         kernel::WaitDispatching(500);
         if (App().ended()) {
             fs::DeleteFile(archive);
-            return false;
+            return RepairResult::Abandoned;
         }
     }
     // The archive library stages what it extracts and moves it in only when the whole archive
-    // was read, so a damaged up.7z leaves the old engine in place.
-    const bool unpacked = sys::UnpackArchive(archive, sys::ProgramFolder());
+    // was read and the staged engine can run here, so a damaged up.7z, or one holding a program
+    // for another machine, leaves the old engine in place. Archives made on Windows store no
+    // modes: the engine gets its execute bit before it lands.
+    bool refused = false;
+    const auto acceptEngine = [&refused](const std::string& staged) {
+        const std::string engine = EngineFilePath(staged);
+        refused = !fs::IsRunnableProgram(engine);
+        return !refused && (fs::IsExecutable(engine) || fs::MakeExecutable(engine));
+    };
+    const bool unpacked = sys::UnpackArchiveChecked(archive, sys::ProgramFolder(), acceptEngine);
     fs::DeleteFile(archive);
-    return unpacked;
+    if (unpacked)
+        return RepairResult::Installed;
+    return refused ? RepairResult::NotRunnable : RepairResult::NotUnpacked;
 }
 
 std::string ResolveCloudDriveLink(std::string_view pageAddress) {

@@ -17,6 +17,9 @@ constexpr std::string_view kRepairEngineQuestion =
     "未发现下载引擎,是否进行修复?\r\n若不进行修复,资源将不能通过下载引擎自动下载!";
 constexpr std::string_view kEngineRepaired = "下载引擎 修复成功!";
 constexpr std::string_view kEngineNotRepaired = "下载引擎 修复失败!";
+// Shown when an engine archive held nothing this machine can start.
+constexpr std::string_view kEngineNotRunnableHint =
+    "新的下载引擎不能在本机运行,继续使用原来的下载引擎";
 
 // The "#xz#" command: through the download engine or, in the other mode, the resource's web
 // or cloud-drive page in the user's browser. The category path and page come from the open
@@ -42,6 +45,15 @@ void EnsureDownloadEngine();
 // engine runs any more (ending running engines with `killRunning`, else waiting for them).
 // True when the archive was unpacked.
 bool RepairDownloadEngine(bool killRunning);
+
+enum class RepairResult {
+    Installed,   // the new up.exe is in place and can be started
+    NotFetched,  // no archive arrived; nothing was waited for or ended
+    NotRunnable, // the archive holds no up.exe that this machine can run; the old one stays
+    NotUnpacked, // damaged, or it could not be written; the old engine stays
+    Abandoned,   // the program ended while the engine was still running
+};
+RepairResult RepairDownloadEngineWithResult(bool killRunning);
 
 // The file behind a cloud-drive file page ("...id_<identifier>.htm..."), fetched from the
 // download scheduler; empty on failure.

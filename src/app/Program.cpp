@@ -46,7 +46,7 @@ Program::~Program() = default;
 ui::MainWindowHandlers Program::Handlers() {
     ui::MainWindowHandlers h;
     h.created = [this](gui::Window& window) { OnCreated(window); };
-    h.firstActivated = [] { update::StartServerCheck().Detach(); };
+    h.firstActivated = [this] { serverCheck_ = update::StartServerCheck(); };
     h.openSettings = [] {
         ui::SettingsWindow settings(SettingsHandlers());
         settings.Load(App().mainWindow());
@@ -84,7 +84,9 @@ ui::SettingsWindowHandlers Program::SettingsHandlers() {
 
 int Program::Run() {
     Start();
-    return App().run();
+    const int exitCode = App().run();
+    EndServerCheck();
+    return exitCode;
 }
 
 void Program::Start() {
@@ -195,11 +197,39 @@ void Program::ExitCleanup() {
     if (exitCleanupRan_)
         return;
     exitCleanupRan_ = true;
+    // The server check unpacks with the archive library, reads the server information and
+    // writes below ProgramFolder: none of it may go while the check runs. Its waits and
+    // message boxes end once the program has ended, so it is joined after the message loop.
+    if (serverCheck_.valid() && !serverCheck_.Wait(0)) {
+        releaseAfterServerCheck_ = true;
+        return;
+    }
+    ReleaseProgramObjects();
+}
+
+void Program::EndServerCheck() {
+    if (!serverCheck_.valid())
+        return;
+    if (!serverCheck_.Wait(kServerCheckEndMs)) {
+        // Still inside a request that cannot be cut short: its objects stay to the end of the
+        // process rather than go from under it.
+        serverCheck_.Detach();
+        return;
+    }
+    serverCheck_.Join();
+    if (releaseAfterServerCheck_) {
+        releaseAfterServerCheck_ = false;
+        ReleaseProgramObjects();
+    }
+}
+
+void Program::ReleaseProgramObjects() {
     sys::ArchiveLibraryState& archive = sys::ProgramArchiveLibrary();
     archive.library.Unload();
     archive.ready = false;
     archive.list7zAddress = 0;
     archive.unpack7zAddress = 0;
+    archive.unpack7zCheckedAddress = 0;
     update::ServerInfo().Clear();
     sys::SetProgramFolder({});
     windowList_.reset();

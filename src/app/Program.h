@@ -3,6 +3,7 @@
 // created handler with the start-up routine, and the exit clean-up.
 
 #include "platform/gui/Gui.h"
+#include "platform/kernel/Thread.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsWindow.h"
 
@@ -49,8 +50,14 @@ public:
     void RunStartupRoutine(gui::Window& window);
     // Opens the catalogue and shows it; also used after a catalogue replacement.
     void StartCatalogue();
-    // Runs once, whatever the path by which the program ends.
+    // Runs once, whatever the path by which the program ends. While the server check still
+    // runs, what it uses is released only once it has been joined (EndServerCheck).
     void ExitCleanup();
+    // After the message loop: waits (at most kServerCheckEndMs) for the server check, whose
+    // waits and message boxes end with the program, and then releases what the exit clean-up
+    // left to it. A check still inside a request keeps them to the end of the process.
+    void EndServerCheck();
+    static constexpr int kServerCheckEndMs = 3000;
 
     const std::string& listPagePath() const { return listPagePath_; }
     bool exitCleanupRan() const { return exitCleanupRan_; }
@@ -61,11 +68,14 @@ private:
     static ui::SettingsWindowHandlers SettingsHandlers();
     bool RefuseSecondInstance();
     void ListenForPostedMessages(gui::Window& window);
+    void ReleaseProgramObjects();
 
     Options options_;
     ui::MainWindow mainWindow_;
     std::unique_ptr<kernel::NamedEvent> instanceEvent_;
     std::unique_ptr<kernel::MessageEndpoint> endpoint_;
+    kernel::Thread serverCheck_;
+    bool releaseAfterServerCheck_ = false;
 
     // Program-wide objects of this module, in creation order (the archive library, the settings
     // and the catalogue objects live with their subsystems); the exit clean-up releases them all

@@ -75,6 +75,15 @@ std::string FailureText(const FetchOutcome& outcome) {
     case FetchError::SaveFailed:
         text = "无法把下载好的文件保存到目标位置";
         break;
+    case FetchError::WebPage:
+        text = "下载服务器返回的是一个网页,不是要下载的文件(文件可能已失效)" + status;
+        break;
+    case FetchError::Length:
+        text = "收到的文件长度与下载服务器声明的长度不一致";
+        break;
+    case FetchError::Busy:
+        // Nothing of the other run's part was touched, so nothing is said about a part.
+        return "这个资源正在由另一个下载引擎下载,请等它下载完成";
     }
     if (outcome.partKept)
         text += "\r\n已下载的部分会在下次下载同一资源时继续。";

@@ -8,6 +8,7 @@
 #include "sys/MemoryLibrary.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,10 +20,12 @@ struct ArchiveLibraryState {
     bool ready = false;
     std::uintptr_t list7zAddress = 0;
     std::uintptr_t unpack7zAddress = 0;
+    // "unpack7zChecked": unpack7z with a look at the extracted entries before they move in.
+    std::uintptr_t unpack7zCheckedAddress = 0;
 };
 
-// Loads `image` into `state.library` and, only when that succeeds, looks up "List7z" and then
-// "unpack7z". Gives state.ready. Failures are silent: the addresses stay 0.
+// Loads `image` into `state.library` and, only when that succeeds, looks up "List7z", then
+// "unpack7z" and "unpack7zChecked". Gives state.ready. Failures are silent: the addresses stay 0.
 bool LoadArchiveLibrary(ArchiveLibraryState& state, const std::string& image);
 // The same with the image built into the executable.
 bool LoadBuiltinArchiveLibrary(ArchiveLibraryState& state);
@@ -39,5 +42,18 @@ bool UnpackArchive(const ArchiveLibraryState& state, std::string_view archivePat
                    std::string_view destinationFolder);
 // The same with ProgramArchiveLibrary().
 bool UnpackArchive(std::string_view archivePath, std::string_view destinationFolder);
+
+// Looks at the extracted entries in their staging folder (a Windows path text ending in "")
+// before anything in the destination changes; false refuses the whole archive. It may change
+// the staged files, not the folder itself.
+using StagedCheck = std::function<bool(const std::string& stagedFolder)>;
+
+// UnpackArchive that moves the entries in only when `accept` approves of them: an update is
+// judged by what it would install, and a bad one never replaces a good file. False, with the
+// destination untouched, when `accept` refuses.
+bool UnpackArchiveChecked(const ArchiveLibraryState& state, std::string_view archivePath,
+                          std::string_view destinationFolder, const StagedCheck& accept);
+bool UnpackArchiveChecked(std::string_view archivePath, std::string_view destinationFolder,
+                          const StagedCheck& accept);
 
 } // namespace vm::sys

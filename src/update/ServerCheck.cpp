@@ -32,7 +32,7 @@ void HideMainWindow() {
 
 // Up to six fetches of one page; the first document read ends the tries.
 bool FetchWithRetries(const std::string& address) {
-    for (int attempt = 0; attempt < kAttemptsPerPage; ++attempt) {
+    for (int attempt = 0; attempt < kAttemptsPerPage && !App().ended(); ++attempt) {
         if (!ServerInfo().Fetch(address).empty())
             return true;
     }
@@ -49,7 +49,7 @@ bool AcceptOrUpdateTooOldProgram() {
     if (sys::ParseLeadingNumber(ServerInfo().ValueOf("版本号")) <= kNewestAcceptedMinimum)
         return true;
     HideMainWindow();
-    if (App().messageBox(kTooOldQuestion, "Vellumark", 0x44) != gui::IDYES) {
+    if (App().messageBox(kTooOldQuestion, "Vellumark", 0x44) != gui::IDYES || App().ended()) {
         App().endProgram(0);
         return false;
     }
@@ -81,6 +81,9 @@ void MarkNewerProgram() {
 void RepairMissingCatalogue() {
     HideMainWindow();
     App().messageBox(kCatalogueLostMessage, "", 0);
+    // Closed instead of answered: the program has ended and nothing more is fetched.
+    if (App().ended())
+        return;
     // Only a catalogue that is really in place counts as repaired.
     const bool repaired = DownloadCatalogueArchive() &&
                           ApplyCatalogueArchiveWithResult(true) == ApplyResult::Applied &&
@@ -103,6 +106,8 @@ void CheckServerInfo() {
         return;
     if (!read) {
         App().messageBox(NoServerInfoMessage(), "", 0);
+        if (App().ended())
+            return;
         ui::OpenWebPage(sys::CurrentEndpoints().forum);
         App().endProgram(0);
         return;
@@ -110,12 +115,18 @@ void CheckServerInfo() {
     if (!AcceptOrUpdateTooOldProgram())
         return;
     MarkNewerProgram();
+    // From here on the check writes files: an end of the program stops it between its steps
+    // (its waits end with the program too), so that it can be joined soon after.
+    if (App().ended())
+        return;
     if (!fs::Exists(sys::ProgramFolder() + "set\\TreeList.mdb")) {
         RepairMissingCatalogue();
         return;
     }
     if (sys::ReadSetting("下载引擎版本") != ServerInfo().ValueOf("下载引擎版本"))
         RefreshDownloadEngine();
+    if (App().ended())
+        return;
     if (sys::ReadSetting("数据库版本") != ServerInfo().ValueOf("数据库版本"))
         RefreshCatalogueArchive();
 }

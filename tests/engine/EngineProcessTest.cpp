@@ -116,6 +116,15 @@ protected:
         return records;
     }
 
+    // The response in 20 pieces over about a second.
+    static void SendSlowly(HttpPeer& peer, const std::string& response) {
+        const std::size_t piece = response.size() / 20 + 1;
+        for (std::size_t at = 0; at < response.size(); at += piece) {
+            peer.Send(std::string_view(response).substr(at, piece));
+            peer.Stall(50);
+        }
+    }
+
     // A path below the folder as the engine's argument: a Windows path text in UTF-8.
     std::string Windows(std::u8string_view relative) const {
         std::string path =
@@ -135,6 +144,11 @@ protected:
         peer.Close();
         if (request.target == "/files/7.rar")
             peer.Send(LoopbackHttpServer::Response(200, "", body));
+        else if (request.target == "/files/slow.rar")
+            SendSlowly(peer, LoopbackHttpServer::Response(200, "", body));
+        else if (request.target == "/files/expired.rar")
+            peer.Send(LoopbackHttpServer::Response(200, "Content-Type: text/html\r\n",
+                                                   "<html><body>file expired</body></html>"));
         else if (request.target == "/files/main.7z")
             peer.Send(LoopbackHttpServer::Response(200, "", mainArchive));
         else
@@ -216,6 +230,39 @@ TEST_F(EngineProcessTest, ProgramUpdateClosesTheProgramReplacesItAndStartsItAgai
     EXPECT_EQ(ReadBytes(folder / "set" / "dt" / "extra.txt"), "shipped with the update");
     EXPECT_FALSE(fs::exists(folder / "main.7z"));
     EXPECT_FALSE(fs::exists(folder / "~main.7z"));
+}
+
+TEST_F(EngineProcessTest, TwoEnginesForOneTargetLeaveTheServersExactBytes) {
+    const std::vector<std::string> arguments = {files.Url("/files/slow.rar"),
+                                                Windows(u8"资源目录/同一个.rar"), "2"};
+    Child first(folder / "up.exe", arguments);
+    Child second(folder / "up.exe", arguments);
+    // One of them downloads and closes (下载关闭=1); the other refuses and stays on screen
+    // with its reason, until it is closed.
+    int codes[2] = {-1, -1};
+    for (auto until = std::chrono::steady_clock::now() + 60s;
+         codes[0] != 0 && codes[1] != 0 && std::chrono::steady_clock::now() < until;) {
+        codes[0] = first.Wait(20ms);
+        codes[1] = second.Wait(20ms);
+    }
+    codes[0] = first.Wait(3s);
+    codes[1] = second.Wait(3s);
+    EXPECT_TRUE(codes[0] == 0 || codes[1] == 0);
+    EXPECT_TRUE(codes[0] == 0 || codes[0] == -1) << codes[0];
+    EXPECT_TRUE(codes[1] == 0 || codes[1] == -1) << codes[1];
+    const fs::path file = folder.path() / u8"资源目录" / u8"同一个.rar";
+    EXPECT_EQ(ReadBytes(file), body);
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1);
+}
+
+TEST_F(EngineProcessTest, AnErrorPageIsNotSavedAsTheResource) {
+    Child engine(folder / "up.exe",
+                 {files.Url("/files/expired.rar"), Windows(u8"资源目录/失效.rar"), "2"});
+    EXPECT_EQ(engine.Wait(3s), -1) << "a failure stays on screen";
+    engine.Kill();
+    EXPECT_FALSE(fs::exists(folder.path() / u8"资源目录" / u8"失效.rar"));
+    EXPECT_FALSE(fs::exists(folder.path() / u8"资源目录" / u8"失效.rar.part"));
+    EXPECT_TRUE(Posted(500ms, 1).empty());
 }
 
 } // namespace

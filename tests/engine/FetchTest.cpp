@@ -44,6 +44,9 @@ public:
     std::atomic<bool> ignoreRange = false;
     std::atomic<int> status = 200; // anything else: an error page
     std::atomic<bool> stall = false;
+    std::atomic<bool> shortBody = false; // every answer stops half-way, ignoring Range
+    std::string contentType;             // a Content-Type line when not empty
+    std::string page;                    // served with 200 instead of the file when not empty
     std::string etag = "\"v1\"";
 
 private:
@@ -55,6 +58,17 @@ private:
         }
         if (status != 200) {
             peer.Send(LoopbackHttpServer::Response(status, "", "<html>no</html>"));
+            return;
+        }
+        const std::string type = contentType.empty() ? "" : "Content-Type: " + contentType + "\r\n";
+        if (!page.empty()) {
+            peer.Send(LoopbackHttpServer::Response(200, type, page));
+            return;
+        }
+        if (shortBody) {
+            std::string response = LoopbackHttpServer::Response(200, type, body_);
+            response.resize(response.size() - body_.size() / 2);
+            peer.Send(response);
             return;
         }
         std::size_t first = 0;
@@ -70,7 +84,7 @@ private:
                 return;
             }
         }
-        std::string headers = "ETag: " + etag + "\r\n";
+        std::string headers = "ETag: " + etag + "\r\n" + type;
         if (ranged)
             headers += "Content-Range: bytes " + std::to_string(first) + "-" +
                        std::to_string(body_.size() - 1) + "/" + std::to_string(body_.size()) +
@@ -259,6 +273,92 @@ TEST_F(FetchTest, CancelEndsAStalledRequestAtOnceAndRemovesThePart) {
     EXPECT_FALSE(fs::exists(TargetFile()));
     EXPECT_FALSE(fs::exists(PartFile()));
     EXPECT_FALSE(fs::exists(InfoFile()));
+}
+
+TEST_F(FetchTest, AWebPageInTheFilesPlaceIsAFailureAndKeepsWhatWasThere) {
+    struct Case {
+        const char* what;
+        std::string contentType;
+        std::string page;
+    };
+    const Case cases[] = {
+        {"an HTML page served as HTML", "text/html; charset=utf-8", "<p>file expired</p>"},
+        {"an HTML page served as a file", "application/octet-stream",
+         "\xEF\xBB\xBF\r\n  <!DOCTYPE html><html><body>expired</body></html>"},
+        {"an HTML page without a type", "", "<HTML><HEAD><TITLE>404</TITLE></HEAD></HTML>"},
+    };
+    for (const Case& c : cases) {
+        FileServer server(body);
+        server.contentType = c.contentType;
+        server.page = c.page;
+        testing::WriteBytes(TargetFile(), "the good old file");
+        testing::WriteBytes(PartFile(), body.substr(0, 1000));
+        testing::WriteBytes(InfoFile(), server.Url() + "\n\"v1\"\n");
+        const FetchOutcome outcome = Fetch(server.Url());
+        EXPECT_EQ(outcome.result, FetchResult::Failed) << c.what;
+        EXPECT_EQ(outcome.error, FetchError::WebPage) << c.what;
+        EXPECT_EQ(testing::ReadBytes(TargetFile()), "the good old file") << c.what;
+        // The part of the real file, left by an earlier run, waits for a better answer.
+        EXPECT_EQ(testing::ReadBytes(PartFile()), body.substr(0, 1000)) << c.what;
+        EXPECT_TRUE(outcome.partKept) << c.what;
+    }
+    // A file served with an HTML type is still the file.
+    fs::remove(PartFile());
+    fs::remove(InfoFile());
+    const std::string rar = std::string("Rar!\x1A\x07\x00", 7) + body;
+    FileServer mislabelled(rar);
+    mislabelled.contentType = "text/html";
+    ASSERT_EQ(Fetch(mislabelled.Url()).result, FetchResult::Complete);
+    EXPECT_EQ(testing::ReadBytes(TargetFile()), rar);
+}
+
+TEST_F(FetchTest, WebPagesAreToldFromFiles) {
+    EXPECT_TRUE(IsWebPageAnswer("text/html", "file expired", "a.rar"));
+    EXPECT_TRUE(IsWebPageAnswer("TEXT/HTML ; charset=gbk", "\x00\x01", "a.rar"));
+    EXPECT_TRUE(IsWebPageAnswer("application/xhtml+xml", "x", "main.7z"));
+    EXPECT_TRUE(IsWebPageAnswer("", " \n<!-- moved -->", "a.rar"));
+    EXPECT_FALSE(IsWebPageAnswer("text/html", "PK\x03\x04", "a.rar"));
+    EXPECT_FALSE(IsWebPageAnswer("text/html", "7z\xBC\xAF\x27\x1C", "a.rar"));
+    EXPECT_FALSE(IsWebPageAnswer("application/octet-stream", "<no tag>", "a.rar"));
+    EXPECT_FALSE(IsWebPageAnswer("text/plain", "plain text", "a.rar"));
+    EXPECT_FALSE(IsWebPageAnswer("text/html", "<html></html>", "Z:\\a\\page.HTM"));
+}
+
+TEST_F(FetchTest, ABodyAlwaysShorterThanAnnouncedEndsAndIsNeverKeptAsTheFile) {
+    FileServer server(body);
+    server.shortBody = true;
+    const FetchOutcome outcome = Fetch(server.Url());
+    EXPECT_EQ(outcome.result, FetchResult::Failed);
+    EXPECT_FALSE(fs::exists(TargetFile()));
+    // The first attempt brought half; the ones after it brought the same half again.
+    EXPECT_LE(server.Requests().size(), 4u);
+}
+
+TEST_F(FetchTest, ASecondDownloadOfOneTargetLeavesTheFirstOneAlone) {
+    FileServer server(body);
+    server.stall = true;
+    testing::WriteBytes(PartFile(), body.substr(0, 10));
+    testing::WriteBytes(InfoFile(), server.Url() + "\n\"v1\"\n");
+    ResumableDownload first({server.Url(), {}}, Target(), server.Url(), Fast());
+    FetchOutcome firstOutcome;
+    std::thread running([&] { firstOutcome = first.Run([](const FetchProgress&) {}); });
+    while (server.Requests().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    const FetchOutcome second = Fetch(server.Url());
+    EXPECT_EQ(second.result, FetchResult::Failed);
+    EXPECT_EQ(second.error, FetchError::Busy);
+    EXPECT_EQ(server.Requests().size(), 1u) << "the second one asked for nothing";
+    EXPECT_EQ(testing::ReadBytes(PartFile()), body.substr(0, 10));
+    EXPECT_TRUE(fs::exists(InfoFile()));
+
+    first.Cancel();
+    running.join();
+    EXPECT_EQ(firstOutcome.result, FetchResult::Cancelled);
+    // Once the first has let go, the target is free again.
+    server.stall = false;
+    ASSERT_EQ(Fetch(server.Url()).result, FetchResult::Complete);
+    EXPECT_EQ(testing::ReadBytes(TargetFile()), body);
 }
 
 } // namespace

@@ -29,4 +29,10 @@ bool MakeSevenZip(const std::filesystem::path& archive, const std::vector<Archiv
 bool RenameSevenZipEntry(const std::filesystem::path& archive, const std::string& from,
                          const std::string& to);
 
+// A 7z archive, written here byte by byte, of stored (Copy) files in one folder whose only CRC
+// is the folder's: the form the format allows and 7-Zip never writes (it stores a CRC per file).
+// Names are ASCII. With `damageAt` set, that byte of the stored data is changed after the CRC
+// was taken.
+std::string FolderCrcSevenZip(const std::vector<ArchiveItem>& files, long damageAt = -1);
+
 } // namespace vm::testing

@@ -2,6 +2,7 @@
 // made with 7zz at test time.
 
 #include "sys/Archive.h"
+#include "platform/fs/Path.h"
 #include "support/SevenZip.h"
 #include "support/TempFolder.h"
 #include "sys/CallAddress.h"
@@ -12,6 +13,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vm::sys {
@@ -277,6 +280,89 @@ TEST_F(UnpackArchiveTest, DamagedOrUnsupportedArchivesChangeNothing) {
         EXPECT_FALSE(Unpack(archive_, destination_)) << c.what;
         EXPECT_EQ(Tree(work_.path()), before) << c.what;
     }
+}
+
+TEST_F(UnpackArchiveTest, TheCheckSeesEverythingStagedAndARefusalChangesNothing) {
+    ASSERT_TRUE(MakeSevenZip(archive_, SampleItems()));
+    PrepareDestination();
+    const auto before = Tree(destination_);
+    std::map<std::string, std::string> seen;
+    std::string stagedFolder;
+    const bool unpacked = UnpackArchiveChecked(
+        *state_, WindowsPath(archive_), WindowsPath(destination_), [&](const std::string& staged) {
+            stagedFolder = staged;
+            seen = Tree(::vm::fs::ToLinuxPath(staged));
+            return false;
+        });
+    EXPECT_FALSE(unpacked);
+    EXPECT_EQ(seen, Expected(SampleItems()));
+    ASSERT_FALSE(stagedFolder.empty());
+    EXPECT_EQ(stagedFolder.back(), '\\');
+    EXPECT_FALSE(fs::exists(::vm::fs::ToLinuxPath(stagedFolder))); // the staging folder is gone
+    EXPECT_EQ(Tree(destination_), before);
+    for (const auto& entry : fs::directory_iterator(work_.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".dest")) << entry.path();
+
+    // An approving check may change what it approves; the change is what lands.
+    ASSERT_TRUE(UnpackArchiveChecked(
+        *state_, WindowsPath(archive_), WindowsPath(destination_), [](const std::string& staged) {
+            testing::WriteBytes(::vm::fs::ToLinuxPath(staged + "empty.txt"), "changed");
+            return true;
+        }));
+    EXPECT_EQ(testing::ReadBytes(destination_ / "empty.txt"), "changed");
+    EXPECT_EQ(testing::ReadBytes(destination_ / "keep.txt"), "mine");
+
+    // A damaged archive never reaches the check; a check that throws refuses.
+    bool called = false;
+    testing::WriteBytes(work_ / "bad.7z", "7z\xBC\xAF\x27\x1C garbage");
+    EXPECT_FALSE(UnpackArchiveChecked(*state_, WindowsPath(work_ / "bad.7z"),
+                                      WindowsPath(destination_), [&](const std::string&) {
+                                          called = true;
+                                          return true;
+                                      }));
+    EXPECT_FALSE(called);
+    EXPECT_FALSE(
+        UnpackArchiveChecked(*state_, WindowsPath(archive_), WindowsPath(destination_),
+                             [](const std::string&) -> bool { throw std::runtime_error("x"); }));
+}
+
+TEST_F(UnpackArchiveTest, OnlyARegularFileIsReadAsAnArchive) {
+    fs::create_directories(destination_);
+    const fs::path fifo = work_ / "fifo.7z";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A FIFO nobody writes to would block the reader for ever.
+    EXPECT_FALSE(Unpack(fifo, destination_));
+    fs::create_symlink("/dev/zero", work_ / "zero.7z");
+    EXPECT_FALSE(Unpack(work_ / "zero.7z", destination_));
+    fs::create_directories(work_ / "folder.7z");
+    EXPECT_FALSE(Unpack(work_ / "folder.7z", destination_));
+    EXPECT_TRUE(fs::is_empty(destination_));
+}
+
+TEST_F(UnpackArchiveTest, AFolderCrcIsCheckedOverTheWholeStream) {
+    const std::vector<ArchiveItem> files = {{"a.txt", RandomBytes(3000, 5), {}},
+                                            {"b.bin", RandomBytes(70000, 6), {}},
+                                            {"c.txt", "the third", {}}};
+    PrepareDestination();
+    const auto before = Tree(destination_);
+    testing::WriteBytes(archive_, testing::FolderCrcSevenZip(files));
+    ASSERT_TRUE(Unpack(archive_, destination_));
+    for (const ArchiveItem& file : files)
+        EXPECT_EQ(testing::ReadBytes(destination_ / file.name), file.bytes) << file.name;
+
+    // One changed byte anywhere in the stream, which no file CRC covers.
+    for (const long at : {0L, 2999L, 3000L, 50000L, 73008L}) {
+        fs::remove_all(destination_);
+        PrepareDestination();
+        testing::WriteBytes(archive_, testing::FolderCrcSevenZip(files, at));
+        EXPECT_FALSE(Unpack(archive_, destination_)) << at;
+        EXPECT_EQ(Tree(destination_), before) << at;
+    }
+    // One file alone in its folder.
+    testing::WriteBytes(archive_, testing::FolderCrcSevenZip({files[1]}, 10));
+    EXPECT_FALSE(Unpack(archive_, destination_));
+    testing::WriteBytes(archive_, testing::FolderCrcSevenZip({files[1]}));
+    EXPECT_TRUE(Unpack(archive_, destination_));
 }
 
 TEST_F(UnpackArchiveTest, FailsWithoutArchiveLibraryOrDestination) {

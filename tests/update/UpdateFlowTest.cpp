@@ -3,6 +3,7 @@
 
 #include "UpdateFixture.h"
 
+#include "actions/Download.h"
 #include "sys/Process.h"
 
 namespace vm::update::testing {
@@ -150,8 +151,8 @@ TEST_F(UpdateTest, MissingCatalogueThatCannotBeFetchedIsReportedAsNotRepaired) {
                                                         std::string(kCatalogueNotRepaired)}))
             << static_cast<int>(mode);
         EXPECT_FALSE(Exists("set/TreeList.mdb"));
-        // Only the damaged archive arrived (it looks like one); it waits for the next start.
-        EXPECT_EQ(Exists("set/data.7z"), mode == FileMode::Damaged);
+        // Not even the damaged archive is kept: it holds no catalogue that opens.
+        EXPECT_FALSE(Exists("set/data.7z"));
         EXPECT_TRUE(app.ended());
     }
 }
@@ -195,25 +196,103 @@ TEST_F(UpdateTest, NewerCatalogueIsOfferedAndAClickOnTheHintReplacesIt) {
     EXPECT_EQ(CatalogueNames().size(), 6u);
 }
 
-TEST_F(UpdateTest, DamagedCatalogueArchiveKeepsTheOldCatalogue) {
+// Archives that unpack, or not, but hold no catalogue that opens.
+std::vector<std::pair<std::string, std::string>> BadCatalogueArchives(const std::string& good) {
+    std::vector<std::pair<std::string, std::string>> archives = {
+        {"empty", CatalogueArchiveBytes("")},
+        {"garbage", CatalogueArchiveBytes(std::string(8192, 'g'))},
+        {"truncated", CatalogueArchiveBytes(good.substr(0, good.size() / 3))},
+        {"page 1 zeroed",
+         CatalogueArchiveBytes(good.substr(0, 4096) + std::string(4096, '\0') + good.substr(8192))},
+        {"no catalogue in it", vm::testing::SevenZipBytes({{"readme.txt", "x", {}}})},
+        {"a folder of that name", vm::testing::SevenZipBytes({{"TreeList.mdb/", "", {}}})},
+    };
+    {
+        const TempFolder scratch("vm-catalogue");
+        mdbwriter::CatalogueShape shape;
+        shape.categories = 2;
+        shape.resources = 4;
+        shape.password = "another";
+        std::string error;
+        EXPECT_TRUE(mdbwriter::WriteCatalogue((scratch / "c.mdb").string(), shape, &error));
+        archives.emplace_back("another password",
+                              CatalogueArchiveBytes(vm::testing::ReadBytes(scratch / "c.mdb")));
+    }
+    {
+        // Two entries of one name, the last one bad: what lands is the last.
+        const TempFolder scratch("vm-archive");
+        const auto archive = scratch / "twice.7z";
+        EXPECT_TRUE(vm::testing::MakeSevenZip(
+            archive, {{"TreeList.mdb", good, {}}, {"x/TreeList.mdb", "garbage", {}}}));
+        EXPECT_TRUE(vm::testing::RenameSevenZipEntry(archive, "x/TreeList.mdb", "TreeList.mdb"));
+        archives.emplace_back("twice, the last bad", vm::testing::ReadBytes(archive));
+    }
+    return archives;
+}
+
+TEST_F(UpdateTest, ADownloadedArchiveWithoutAGoodCatalogueIsNotKept) {
     const std::string old = CatalogueBytes(3, 1);
     InstallCatalogue(old);
     catalogue::StartCatalogue(*window);
-    forum.SetFile("db", CatalogueArchiveBytes(CatalogueBytes(60, 2)));
-    for (const FileMode mode : {FileMode::Damaged, FileMode::Corrupt}) {
-        SCOPED_TRACE(static_cast<int>(mode));
+    // A good archive already waits; nothing that arrives may take its place.
+    const std::string waiting = CatalogueArchiveBytes(CatalogueBytes(4, 9));
+    vm::testing::WriteBytes(File("set/data.7z"), waiting);
+    std::vector<std::pair<std::string, std::string>> archives =
+        BadCatalogueArchives(CatalogueBytes(5, 2));
+    const std::string goodArchive = CatalogueArchiveBytes(CatalogueBytes(60, 2));
+    // Good archives that arrive cut in half or overwritten in the middle.
+    archives.emplace_back("served damaged", "");
+    archives.emplace_back("served corrupt", "");
+    for (const auto& [what, bytes] : archives) {
+        SCOPED_TRACE(what);
+        if (!bytes.empty()) {
+            forum.SetFile("db", bytes);
+            forum.SetFileMode("db", FileMode::Serve);
+        } else {
+            forum.SetFileMode("db",
+                              what == "served damaged" ? FileMode::Damaged : FileMode::Corrupt);
+        }
         sys::WriteSetting("数据库版本", "1");
-        forum.SetFileMode("db", mode);
         RunCheck();
-        ASSERT_EQ(Hint().text(), ui::kCatalogueReadyHint);
-
-        EXPECT_EQ(ApplyCatalogueArchiveWithResult(false), ApplyResult::Failed);
-        EXPECT_EQ(Hint().text(), "数据更新失败,已重新打开旧数据库");
+        EXPECT_EQ(Hint().text(), "取回最新数据失败");
+        EXPECT_EQ(sys::ReadSetting("数据库版本"), "1");
+        EXPECT_EQ(vm::testing::ReadBytes(File("set/data.7z")), waiting);
+        EXPECT_FALSE(Exists("set/data.7z.new"));
         EXPECT_EQ(vm::testing::ReadBytes(File("set/TreeList.mdb")), old);
-        EXPECT_TRUE(Exists("set/data.7z"));
         EXPECT_EQ(CatalogueNames().size(), 3u);
-        EXPECT_EQ(TreeTexts().size(), 4u);
-        EXPECT_FALSE(catalogue::CatalogueBusy());
+    }
+}
+
+TEST_F(UpdateTest, AWaitingArchiveWithoutAGoodCatalogueIsSetAsideAndTheOldOneOpens) {
+    const std::string old = CatalogueBytes(3, 1);
+    const std::string good = CatalogueBytes(5, 2);
+    std::vector<std::pair<std::string, std::string>> archives = BadCatalogueArchives(good);
+    archives.emplace_back("damaged", CatalogueArchiveBytes(good).substr(0, 200));
+    for (const bool atStartup : {true, false}) {
+        for (const auto& [what, bytes] : archives) {
+            SCOPED_TRACE(what + (atStartup ? " at start-up" : " on a click"));
+            InstallCatalogue(old);
+            catalogue::StartCatalogue(*window);
+            sys::WriteSetting("数据库版本", "7");
+            vm::testing::WriteBytes(File("set/data.7z"), bytes);
+
+            EXPECT_EQ(ApplyCatalogueArchiveWithResult(atStartup), ApplyResult::Failed);
+            EXPECT_EQ(vm::testing::ReadBytes(File("set/TreeList.mdb")), old);
+            EXPECT_FALSE(Exists("set/data.7z"));
+            EXPECT_EQ(vm::testing::ReadBytes(File("set/data.refused.7z")), bytes);
+            EXPECT_EQ(sys::ReadSetting("数据库版本"), ""); // fetched again by the next check
+            EXPECT_EQ(Hint().text(), "数据更新失败,已重新打开旧数据库");
+            EXPECT_FALSE(catalogue::CatalogueBusy());
+            if (!atStartup) {
+                EXPECT_EQ(CatalogueNames().size(), 3u);
+            }
+            EXPECT_TRUE(catalogue::OpenCatalogue());
+            EXPECT_EQ(CatalogueNames().size(), 3u);
+            EXPECT_FALSE(ApplyCatalogueArchive(atStartup)); // nothing is tried again
+            // Nothing of the staging is left in the program folder.
+            for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+                EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+        }
     }
 }
 
@@ -284,6 +363,63 @@ TEST_F(UpdateTest, FailedEngineRefreshKeepsItsHintAndVersion) {
     EXPECT_EQ(sys::ReadSetting("下载引擎版本"), "3");
     EXPECT_FALSE(Exists("up.7z"));
     EXPECT_FALSE(Exists("up.exe"));
+}
+
+TEST_F(UpdateTest, TheRefreshedEngineRunsAndOneThatCannotRunHereIsNotInstalled) {
+    InstallCatalogue(CatalogueBytes(3, 1));
+    const auto engineArchive = [this](const std::string& engine) {
+        // -mtr- stores no attributes, as archives made on Windows have none.
+        const auto archive = folder / "made.7z";
+        std::filesystem::remove(archive);
+        EXPECT_TRUE(vm::testing::MakeSevenZip(archive, {{"up.exe", engine, {}}}, {"-mtr-"}));
+        return vm::testing::ReadBytes(archive);
+    };
+    const std::string working = "#!/bin/sh\necho ran > '" + File("ran.txt").string() + "'\n";
+    forum.SetFile("engine", engineArchive(working));
+    forum.SetEntry("下载引擎版本", "4");
+    RunCheck();
+    EXPECT_EQ(sys::ReadSetting("下载引擎版本"), "4");
+    ASSERT_EQ(vm::testing::ReadBytes(File("up.exe")), working);
+    EXPECT_NE(std::filesystem::status(File("up.exe")).permissions() &
+                  std::filesystem::perms::owner_exec,
+              std::filesystem::perms::none);
+    vm::testing::RunProgram({File("up.exe").string()});
+    EXPECT_EQ(vm::testing::ReadBytes(File("ran.txt")), "ran\n");
+
+    const std::string pe = "MZ\x90\x00" + std::string(200, '\0');
+    const std::string otherMachine = std::string("\x7f"
+                                                 "ELF\x01\x01\x01",
+                                                 7) +
+                                     std::string(200, '\0');
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"a PE image", engineArchive(pe)},
+        {"a 32-bit ELF", engineArchive(otherMachine)},
+        {"a page of text", engineArchive("<html>engine</html>")},
+        {"an interpreter that is missing", engineArchive("#!/no/such/shell\n")},
+        {"no engine in it", vm::testing::SevenZipBytes({{"readme.txt", "x", {}}})},
+    };
+    for (const auto& [what, bytes] : refused) {
+        SCOPED_TRACE(what);
+        forum.SetFile("engine", bytes);
+        forum.SetEntry("下载引擎版本", "5");
+        RunCheck();
+        EXPECT_EQ(Hint().text(), actions::kEngineNotRunnableHint);
+        EXPECT_EQ(sys::ReadSetting("下载引擎版本"), "4");
+        EXPECT_EQ(vm::testing::ReadBytes(File("up.exe")), working);
+        EXPECT_FALSE(Exists("up.7z"));
+        EXPECT_FALSE(Exists("readme.txt"));
+    }
+}
+
+TEST_F(UpdateTest, AnInstalledEngineWithoutItsExecuteBitGetsIt) {
+    vm::testing::WriteBytes(File("up.exe"), "#!/bin/sh\nexit 0\n");
+    std::filesystem::permissions(File("up.exe"), std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_write);
+    actions::EnsureDownloadEngine();
+    EXPECT_NE(std::filesystem::status(File("up.exe")).permissions() &
+                  std::filesystem::perms::owner_exec,
+              std::filesystem::perms::none);
+    EXPECT_TRUE(gui::headless::ShownBoxes().empty());
 }
 
 // --- the program version ----------------------------------------------------------------------

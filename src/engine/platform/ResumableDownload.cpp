@@ -2,6 +2,7 @@
 
 #include "engine/platform/PartFile.h"
 #include "platform/fs/File.h"
+#include "platform/fs/Path.h"
 #include "platform/http/Transfer.h"
 #include "platform/text/Gbk.h"
 
@@ -13,6 +14,58 @@ namespace vm::engine {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
+// Enough of the body to tell a page from a file.
+constexpr std::size_t kSniffBytes = 512;
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (Lower(text[i]) != prefix[i])
+            return false;
+    return true;
+}
+
+// The media type of a Content-Type value, lower case, without parameters.
+std::string MediaType(std::string_view contentType) {
+    std::string type;
+    for (const char c : contentType.substr(0, contentType.find(';')))
+        if (c != ' ' && c != '\t')
+            type += Lower(c);
+    return type;
+}
+
+bool BeginsLikeHtml(std::string_view head) {
+    if (head.starts_with("\xEF\xBB\xBF"))
+        head.remove_prefix(3);
+    while (!head.empty() &&
+           (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n'))
+        head.remove_prefix(1);
+    for (const std::string_view start :
+         {"<!doctype", "<html", "<head", "<body", "<script", "<title", "<meta", "<!--"})
+        if (StartsWithNoCase(head, start))
+            return true;
+    return false;
+}
+
+// Archives and programs the catalogue's resources come as.
+bool HasFileSignature(std::string_view head) {
+    for (const std::string_view signature :
+         {std::string_view("Rar!\x1A\x07"), std::string_view("7z\xBC\xAF\x27\x1C"),
+          std::string_view("PK\x03\x04"), std::string_view("\x1F\x8B"), std::string_view("BZh"),
+          std::string_view("\xFD"
+                           "7zXZ"),
+          std::string_view("MSCF"), std::string_view("MZ"),
+          std::string_view("\x7F"
+                           "ELF")})
+        if (head.starts_with(signature))
+            return true;
+    return false;
+}
 
 std::int64_t ParseCount(std::string_view text) {
     std::int64_t value = -1;
@@ -82,6 +135,15 @@ bool IsPermanent(FetchError error) {
 
 } // namespace
 
+bool IsWebPageAnswer(std::string_view contentType, std::string_view head, std::string_view target) {
+    const std::string extension = text::ToLowerAscii(fs::ExtensionOf(target));
+    if (extension == ".htm" || extension == ".html")
+        return false;
+    const std::string type = MediaType(contentType);
+    const bool htmlType = type == "text/html" || type == "application/xhtml+xml";
+    return BeginsLikeHtml(head) || (htmlType && !HasFileSignature(head));
+}
+
 ResumableDownload::ResumableDownload(DownloadRequest request, std::string target,
                                      std::string address, FetchLimits limits)
     : request_(std::move(request)), target_(std::move(target)), address_(std::move(address)),
@@ -116,12 +178,20 @@ void ResumableDownload::Pause(int ms) {
 }
 
 void ResumableDownload::Discard() const {
-    fs::DeleteFile(PartPath(target_));
+    part_->Truncate();
     fs::DeleteFile(InfoPath(target_));
 }
 
+void ResumableDownload::NoteGrowth() {
+    const std::int64_t size = part_->Size();
+    if (size > furthest_) {
+        furthest_ = size;
+        progressed_ = true;
+    }
+}
+
 std::int64_t ResumableDownload::ResumableSize(std::string& validator) const {
-    const std::int64_t size = fs::FileSize(PartPath(target_));
+    const std::int64_t size = part_->Size();
     const std::optional<std::string> info = fs::ReadFile(InfoPath(target_));
     // Bytes whose origin is not on record could belong to any file: they start over.
     if (size > 0 && info) {
@@ -136,6 +206,25 @@ std::int64_t ResumableDownload::ResumableSize(std::string& validator) const {
 }
 
 FetchOutcome ResumableDownload::Run(const std::function<void(const FetchProgress&)>& progress) {
+    PartFile::LockResult lock = PartFile::LockResult::Failed;
+    part_ = PartFile::Lock(PartPath(target_), lock);
+    if (part_ == nullptr)
+        return {FetchResult::Failed,
+                lock == PartFile::LockResult::Busy ? FetchError::Busy : FetchError::WriteFailed, 0,
+                false};
+    furthest_ = part_->Size();
+    FetchOutcome outcome = RunLocked(progress);
+    // An empty part is worth nothing to a later run; it goes while the lock is still held.
+    if (outcome.result != FetchResult::Complete && part_->Size() == 0) {
+        fs::DeleteFile(InfoPath(target_));
+        part_->Remove();
+    }
+    part_.reset();
+    return outcome;
+}
+
+FetchOutcome
+ResumableDownload::RunLocked(const std::function<void(const FetchProgress&)>& progress) {
     int fruitless = 0;
     for (;;) {
         progressed_ = false;
@@ -149,14 +238,14 @@ FetchOutcome ResumableDownload::Run(const std::function<void(const FetchProgress
             Discard();
             return {FetchResult::Cancelled, FetchError::None, outcome.httpStatus, false};
         case Attempt::Failed:
-            outcome.partKept = fs::FileSize(PartPath(target_)) > 0;
+            outcome.partKept = part_->Size() > 0;
             return outcome;
         case Attempt::Retry:
             break;
         }
         fruitless = progressed_ ? 0 : fruitless + 1;
         if (fruitless >= limits_.attemptsWithoutProgress) {
-            outcome.partKept = fs::FileSize(PartPath(target_)) > 0;
+            outcome.partKept = part_->Size() > 0;
             return outcome;
         }
         Pause(limits_.retryPauseMs * std::max(fruitless, 1));
@@ -252,34 +341,59 @@ ResumableDownload::RunAttempt(const std::function<void(const FetchProgress&)>& p
         return fail(status == 404 ? FetchError::NotFound : FetchError::Refused, Attempt::Failed);
     }
 
-    const std::unique_ptr<PartFile> part = PartFile::Open(PartPath(target_), keep);
-    if (part == nullptr ||
-        (!keep &&
+    std::array<std::uint8_t, kChunk> buffer;
+    std::size_t buffered = 0;
+    if (status == 200) {
+        // Looked at before the part is emptied: a page in the file's place (a cloud drive's
+        // "file expired", a login form) is not the file, and a part left by an earlier run
+        // stays for a later one.
+        while (buffered < kSniffBytes) {
+            const std::size_t n = exchange.Read(buffer.data() + buffered, buffer.size() - buffered);
+            if (n == 0)
+                break;
+            buffered += n;
+        }
+        const std::string_view head(reinterpret_cast<const char*>(buffer.data()), buffered);
+        if (IsWebPageAnswer(http::HeaderValue(headers, "Content-Type"), head, target_))
+            return fail(FetchError::WebPage, Attempt::Failed);
+    }
+
+    if (!keep &&
+        (!part_->Truncate() ||
          !fs::WriteFileAtomic(InfoPath(target_), address_ + "\n" + ValidatorOf(headers) + "\n")))
         return fail(FetchError::WriteFailed, Attempt::Failed);
-    progress({part->Size(), total});
+    progress({part_->Size(), total});
 
-    std::array<std::uint8_t, kChunk> buffer;
+    if (buffered > 0) {
+        if (!part_->Append(buffer.data(), buffered))
+            return fail(FetchError::WriteFailed, Attempt::Failed);
+        NoteGrowth();
+        progress({part_->Size(), total});
+    }
     while (bodyFollows) {
         const std::size_t n = exchange.Read(buffer.data(), buffer.size());
         if (n == 0)
             break;
-        if (!part->Append(buffer.data(), n))
+        if (!part_->Append(buffer.data(), n))
             return fail(FetchError::WriteFailed, Attempt::Failed);
-        progressed_ = true;
-        progress({part->Size(), total});
+        NoteGrowth();
+        progress({part_->Size(), total});
     }
     if (bodyFollows && exchange.Error() != http::TransferError::None)
         return failedRequest();
-    if (total >= 0 && part->Size() != total)
-        return fail(FetchError::Interrupted, Attempt::Retry);
-    if (part->Size() == 0) {
+    if (total >= 0 && part_->Size() != total) {
+        // More than announced cannot be the file; less is asked for again from where it ends.
+        if (part_->Size() > total)
+            Discard();
+        return fail(FetchError::Length, Attempt::Retry);
+    }
+    if (part_->Size() == 0) {
         Discard();
         return fail(FetchError::Empty, Attempt::Failed);
     }
-    if (!part->Sync())
+    if (!part_->Sync())
         return fail(FetchError::WriteFailed, Attempt::Failed);
-    if (!fs::MoveFile(PartPath(target_), target_))
+    if (!part_->MoveTo(target_))
         return fail(FetchError::SaveFailed, Attempt::Failed);
     fs::DeleteFile(InfoPath(target_));
     return Attempt::Complete;

@@ -21,6 +21,14 @@ class Exchange;
 
 namespace vm::engine {
 
+class PartFile;
+
+// Whether an answer of `contentType` whose body begins with `head` is a web page rather than
+// the file a download of `target` expects: an HTML beginning, or an HTML type on bytes that
+// carry no archive or program signature. A target that is itself a page (".htm", ".html")
+// expects one.
+bool IsWebPageAnswer(std::string_view contentType, std::string_view head, std::string_view target);
+
 struct DownloadRequest {
     std::string url;
     std::vector<std::string> headers; // "Name: value" lines
@@ -51,6 +59,9 @@ enum class FetchError {
     Empty,       // the whole file has no bytes
     WriteFailed, // the disk refused the bytes
     SaveFailed,  // the finished file could not be renamed into place
+    WebPage,     // the answer is a web page (an error or "file expired" page), not the file
+    Length,      // the body's length differs from the length the server announced
+    Busy,        // another download is writing this target's part file
 };
 
 struct FetchOutcome {
@@ -76,7 +87,9 @@ public:
     ~ResumableDownload();
 
     // Runs on the calling thread until the download is complete, cancelled or given up.
-    // `progress` is called from this thread as bytes arrive.
+    // `progress` is called from this thread as bytes arrive. The part file is locked for the
+    // whole run: while another run holds it, this one fails at once with FetchError::Busy
+    // and changes nothing.
     FetchOutcome Run(const std::function<void(const FetchProgress&)>& progress);
     // From any thread: the running request ends within milliseconds. A cancelled download
     // leaves nothing behind (neither target nor part file).
@@ -87,19 +100,25 @@ public:
 
 private:
     enum class Attempt { Complete, Retry, Cancelled, Failed };
+    FetchOutcome RunLocked(const std::function<void(const FetchProgress&)>& progress);
     Attempt RunAttempt(const std::function<void(const FetchProgress&)>& progress,
                        FetchOutcome& outcome);
-    // The part file's size when it belongs to this address, else 0 (and it is removed).
+    // The part file's size when it belongs to this address, else 0 (and it is emptied).
     std::int64_t ResumableSize(std::string& validator) const;
     bool Cancelled() const;
     void Pause(int ms);
     void Discard() const;
+    // Counts an attempt as progress only when the part grew past anything held before: a
+    // server that sends the same short body every time would otherwise be asked forever.
+    void NoteGrowth();
 
     DownloadRequest request_;
     std::string target_;
     std::string address_;
     FetchLimits limits_;
     bool progressed_ = false;
+    std::int64_t furthest_ = 0;
+    std::unique_ptr<PartFile> part_; // locked while Run runs
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -1,4 +1,5 @@
 #include "platform/fs/File.h"
+#include "platform/fs/Program.h"
 
 #include "ScratchFolder.h"
 
@@ -211,6 +212,41 @@ TEST_F(FileOps, FindFirstFileMatchesLikeWindows) {
     EXPECT_FALSE(Exists(folder / "*.doc"));
     EXPECT_EQ(FindFirstFile(folder / "missing\\*"), "");
     EXPECT_EQ(FindFirstFile("C:\\*"), "");
+}
+
+TEST_F(FileOps, ProgramsAreToldByTheirFirstBytes) {
+    const std::string native = folder / "native.exe";
+    std::filesystem::copy_file("/bin/true", ToLinuxPath(native));
+    EXPECT_EQ(ProgramKindOf(native), ProgramKind::Native);
+    ASSERT_TRUE(WriteFile(folder / "script.exe", "#! /bin/sh -e\nexit 0\n"));
+    EXPECT_EQ(ProgramKindOf(folder / "script.exe"), ProgramKind::Script);
+    // Another class, another machine, a PE image, no interpreter, an unfinished "#!" line.
+    std::string elf32 = ReadFile(native).value_or("").substr(0, 64);
+    elf32[4] = 1;
+    std::string otherMachine = ReadFile(native).value_or("").substr(0, 64);
+    // EM_AARCH64 where this runs on x86-64 (62), else EM_X86_64.
+    otherMachine[18] = static_cast<char>(otherMachine[18] == 62 ? 183 : 62);
+    otherMachine[19] = 0;
+    for (const std::string& bytes :
+         {elf32, otherMachine, std::string("MZ\x90\x00", 4), std::string("#!/no/such/sh\n"),
+          std::string("#!\n"), std::string("#!/bin/sh"), std::string()}) {
+        ASSERT_TRUE(WriteFile(folder / "foreign.exe", bytes));
+        EXPECT_EQ(ProgramKindOf(folder / "foreign.exe"), ProgramKind::Foreign) << bytes;
+    }
+    EXPECT_EQ(ProgramKindOf(folder / "missing.exe"), ProgramKind::Missing);
+    EXPECT_EQ(ProgramKindOf(folder.windows()), ProgramKind::Missing);
+    std::filesystem::create_symlink("/bin/true", ToLinuxPath(folder / "link.exe"));
+    EXPECT_EQ(ProgramKindOf(folder / "link.exe"), ProgramKind::Missing);
+
+    // The execute bit: given to those who may read, and only to a regular file.
+    ASSERT_TRUE(WriteFile(folder / "plain.exe", "#!/bin/sh\n"));
+    ::chmod(ToLinuxPath(folder / "plain.exe").c_str(), 0640);
+    EXPECT_FALSE(IsExecutable(folder / "plain.exe"));
+    EXPECT_TRUE(MakeExecutable(folder / "plain.exe"));
+    EXPECT_EQ(Mode(folder / "plain.exe"), 0750u);
+    EXPECT_TRUE(IsExecutable(folder / "plain.exe"));
+    EXPECT_FALSE(MakeExecutable(folder / "link.exe"));
+    EXPECT_FALSE(MakeExecutable(folder / "missing.exe"));
 }
 
 } // namespace

@@ -92,4 +92,16 @@ HeaderCheck CheckHeader(std::string_view page0, std::string_view passwordGbk) {
     return result;
 }
 
+std::string CheckPageOne(std::string_view firstPages, JetVersion version) {
+    const std::size_t pageSize = version == JetVersion::Jet3 ? 2048 : 4096;
+    if (firstPages.size() < 2 * pageSize)
+        return "Unrecognized database format: the file is truncated.";
+    // Page types: 1 data, 2 table definition, 3 and 4 index, 5 usage map. Page 0 alone is
+    // the database definition (type 0).
+    const auto type = static_cast<unsigned char>(firstPages[pageSize]);
+    if (type < 1 || type > 5)
+        return "The database is damaged: page 1 is not a page of the database.";
+    return {};
+}
+
 } // namespace vm::ado::jet

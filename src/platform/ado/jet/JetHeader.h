@@ -23,6 +23,13 @@ constexpr std::size_t kHeaderBytes = 4096;
 // Jet 3 in 20 single-byte characters.
 HeaderCheck CheckHeader(std::string_view page0, std::string_view passwordGbk);
 
+// Page 1 of the file, which every Jet database starts with its first data page (the usage
+// maps): absent, or of no known page type (all zeros, the common damage), the file cannot be
+// read, and the reader would only find that out by crashing. `firstPages` is the start of the
+// file (at most kFirstPagesBytes). "" when page 1 looks sound, else the error (UTF-8).
+constexpr std::size_t kFirstPagesBytes = 2 * kHeaderBytes;
+std::string CheckPageOne(std::string_view firstPages, JetVersion version);
+
 // RC4 as Jet uses it to hide the header (key C7 DA 39 6B).
 void Rc4(const std::uint8_t* key, std::size_t keyLength, std::uint8_t* data, std::size_t length);
 

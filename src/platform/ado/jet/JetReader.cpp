@@ -349,17 +349,20 @@ JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& pa
                              sqlite3* target) {
     if (!target)
         return Failure("No database to fill.");
-    std::string page0(kHeaderBytes, '\0');
+    std::string firstPages(kFirstPagesBytes, '\0');
     {
         std::ifstream file(linuxPath, std::ios::binary);
         if (!file)
             return Failure("Could not find file '" + linuxPath + "'.");
-        file.read(page0.data(), static_cast<std::streamsize>(page0.size()));
-        page0.resize(static_cast<std::size_t>(file.gcount()));
+        file.read(firstPages.data(), static_cast<std::streamsize>(firstPages.size()));
+        firstPages.resize(static_cast<std::size_t>(file.gcount()));
     }
-    const HeaderCheck header = CheckHeader(page0, passwordGbk);
+    const HeaderCheck header =
+        CheckHeader(std::string_view(firstPages).substr(0, kHeaderBytes), passwordGbk);
     if (!header.ok)
         return Failure(header.error);
+    if (const std::string damage = CheckPageOne(firstPages, header.version); !damage.empty())
+        return Failure(damage);
 
     Loader loader(target);
     if (!loader.begin())

@@ -7,6 +7,7 @@
 // extracted into a staging folder first and moved into the destination only after every entry
 // was read, so a damaged or hostile archive leaves the destination as it was.
 
+#include "platform/archive/library/SevenZipLayout.h"
 #include "platform/fs/Path.h"
 #include "platform/text/Codepage.h"
 
@@ -35,7 +36,12 @@ enum Result : int {
     kUnsafeEntry = 3,  // "..", absolute or drive names, links and special files
     kWriteFailed = 4,  // the destination or the staging folder refused a write
     kConflict = 5,     // a link, or a folder where a file goes (or the reverse), in the way
+    kRejected = 6,     // the caller's check refused what was extracted
 };
+
+// Looks at the extracted entries (the staging folder, a GBK Windows path text) before any of
+// them is moved; non-zero refuses the archive.
+using StagedCheck = int (*)(const char* stagedFolder, void* context);
 
 // Owns a file descriptor.
 class Fd {
@@ -91,8 +97,12 @@ public:
         // 7z only: the library is "unpack7z", and every other format would widen what a
         // downloaded file can make it parse.
         archive_read_support_format_7zip(archive_);
-        if (archive_read_open_filename(archive_, path.c_str(), std::size_t{1} << 20) !=
-            ARCHIVE_OK) {
+        // Only a regular file: a FIFO or a device in the archive's place would block the
+        // caller or feed it without end.
+        file_ = Fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat info {};
+        if (!file_ || fstat(file_.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            archive_read_open_fd(archive_, file_.get(), std::size_t{1} << 20) != ARCHIVE_OK) {
             archive_read_free(archive_);
             archive_ = nullptr;
         }
@@ -105,9 +115,11 @@ public:
     Reader& operator=(const Reader&) = delete;
 
     ::archive* get() const { return archive_; }
+    int fd() const { return file_.get(); }
     explicit operator bool() const { return archive_ != nullptr; }
 
 private:
+    Fd file_;
     ::archive* archive_;
 };
 
@@ -164,7 +176,8 @@ bool WriteAll(int fd, const void* data, std::size_t size, off_t offset) {
     return true;
 }
 
-int WriteFile(::archive* source, ::archive_entry* entry, int folder, const std::string& name) {
+int WriteFile(::archive* source, ::archive_entry* entry, int folder, const std::string& name,
+              FolderCrcCheck& crcs) {
     const mode_t mode = (archive_entry_perm(entry) & 0111) != 0 ? 0755 : 0644;
     const Fd file(
         openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
@@ -181,6 +194,7 @@ int WriteFile(::archive* source, ::archive_entry* entry, int folder, const std::
             return kUnreadable;
         if (!WriteAll(file.get(), block, size, static_cast<off_t>(offset)))
             return kWriteFailed;
+        crcs.Data(offset, block, size);
     }
     if (archive_entry_mtime_is_set(entry)) {
         const timespec times[2] = {{0, UTIME_OMIT},
@@ -191,7 +205,7 @@ int WriteFile(::archive* source, ::archive_entry* entry, int folder, const std::
 }
 
 int ExtractEntry(::archive* source, ::archive_entry* entry, int staging,
-                 std::vector<std::string>& pieces) {
+                 std::vector<std::string>& pieces, FolderCrcCheck& crcs) {
     const char* name = archive_entry_pathname(entry);
     if (name == nullptr || !SplitEntryName(name, pieces))
         return kUnsafeEntry;
@@ -205,10 +219,10 @@ int ExtractEntry(::archive* source, ::archive_entry* entry, int staging,
     const Fd folder = OpenFolder(staging, pieces, pieces.size() - 1);
     if (!folder)
         return kWriteFailed;
-    return WriteFile(source, entry, folder.get(), pieces.back());
+    return WriteFile(source, entry, folder.get(), pieces.back(), crcs);
 }
 
-int ExtractAll(::archive* source, int staging) {
+int ExtractAll(::archive* source, int staging, FolderCrcCheck& crcs) {
     std::vector<std::string> pieces;
     for (;;) {
         ::archive_entry* entry = nullptr;
@@ -218,8 +232,12 @@ int ExtractAll(::archive* source, int staging) {
         // A warning here is a name that did not convert; taking it would write another name.
         if (r != ARCHIVE_OK)
             return kUnreadable;
-        if (const int result = ExtractEntry(source, entry, staging, pieces); result != kOk)
+        crcs.BeginEntry();
+        if (const int result = ExtractEntry(source, entry, staging, pieces, crcs); result != kOk)
             return result;
+        // A CRC stored for a whole folder is checked here; libarchive checks only the files'.
+        if (!crcs.EndEntry())
+            return kUnreadable;
     }
 }
 
@@ -339,6 +357,7 @@ public:
 
     int get() const { return folder_.get(); }
     explicit operator bool() const { return static_cast<bool>(folder_); }
+    const std::string& Path() const { return path_; }
 
 private:
     bool TryAt(const std::string& parent, const std::string& pattern) {
@@ -349,6 +368,7 @@ private:
         if (mkdtemp(path.data()) == nullptr)
             return false;
         name_ = path.substr(parent.size() + 1);
+        path_ = path;
         folder_ = OpenChildFolder(parent_.get(), name_);
         if (!folder_)
             unlinkat(parent_.get(), name_.c_str(), AT_REMOVEDIR);
@@ -370,9 +390,11 @@ private:
     Fd parent_;
     Fd folder_;
     std::string name_;
+    std::string path_;
 };
 
-int Unpack(const char* archivePath, const char* folderPath, int mode) {
+int Unpack(const char* archivePath, const char* folderPath, int mode, StagedCheck check,
+           void* context) {
     if (archivePath == nullptr || folderPath == nullptr || mode != 1)
         return kBadArguments;
     const std::string archiveFile = fs::ToLinuxPath(archivePath);
@@ -391,7 +413,11 @@ int Unpack(const char* archivePath, const char* folderPath, int mode) {
     const Staging staging(folder, destination.get());
     if (!staging)
         return kWriteFailed;
-    int result = ExtractAll(reader.get(), staging.get());
+    FolderCrcCheck crcs(ReadSevenZipLayout(reader.fd()));
+    int result = ExtractAll(reader.get(), staging.get(), crcs);
+    if (result == kOk && check != nullptr &&
+        check(fs::FromLinuxPath(staging.Path()).c_str(), context) != 0)
+        result = kRejected;
     if (result == kOk)
         result = CheckMove(staging.get(), destination.get());
     if (result == kOk)
@@ -442,7 +468,21 @@ extern "C" {
 __attribute__((visibility("default"))) int unpack7z(const char* archivePath, const char* folderPath,
                                                     int mode) {
     try {
-        return vm::archive::Unpack(archivePath, folderPath, mode);
+        return vm::archive::Unpack(archivePath, folderPath, mode, nullptr, nullptr);
+    } catch (const std::bad_alloc&) {
+        return vm::archive::kWriteFailed;
+    }
+}
+
+// unpack7z that first hands the extracted entries to `check`, in their staging folder (a GBK
+// Windows path text): non-zero refuses the archive with 6 and nothing is moved. The check may
+// change the staged files (give one the execute bit) but must leave the folder in place.
+__attribute__((visibility("default"))) int unpack7zChecked(const char* archivePath,
+                                                           const char* folderPath, int mode,
+                                                           vm::archive::StagedCheck check,
+                                                           void* context) {
+    try {
+        return vm::archive::Unpack(archivePath, folderPath, mode, check, context);
     } catch (const std::bad_alloc&) {
         return vm::archive::kWriteFailed;
     }

@@ -106,6 +106,29 @@ TEST(DamagedFiles, NeverCrashTheProgram) {
     EXPECT_EQ(opened + refused, runs);
 }
 
+TEST(DamagedFiles, PageOneOfZerosOrMissingHasItsOwnError) {
+    TempDir dir;
+    const std::string path = dir.file("page1.mdb");
+    for (const int resources : {5, 150, 1500}) {
+        ASSERT_NO_FATAL_FAILURE(WriteSmallCatalogue(path, 12, resources));
+        std::ifstream in(path, std::ios::binary);
+        const std::string good((std::istreambuf_iterator<char>(in)), {});
+        in.close();
+        const std::string zeroed =
+            good.substr(0, 4096) + std::string(4096, '\0') + good.substr(8192);
+        for (const std::string& bad : {zeroed, good.substr(0, 4096), good.substr(0, 6000)}) {
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+            Db db = MemoryDb();
+            const JetOpenResult result = MaterialiseMdb(path, "", db.get());
+            EXPECT_FALSE(result.ok) << resources;
+            // Said before any reading process was started, not by its crash.
+            EXPECT_TRUE(result.error.find("page 1") != std::string::npos ||
+                        result.error.find("truncated") != std::string::npos)
+                << result.error;
+        }
+    }
+}
+
 // The reader's own program is used when it sits beside the running executable. One left from
 // another build refuses to read, and the open still succeeds through the executable itself;
 // run by hand, the program only says what it is for.
