@@ -5,6 +5,12 @@
 #include "sys/Endpoints.h"
 #include "ui/MainWindow.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPoint>
 #include <QTest>
 #include <QWidget>
@@ -49,6 +55,45 @@ TEST_F(MainWindowQtTest, ControlsAtTheirGeometryAndScreenshot) {
     const char* dir = std::getenv("VM_SCREENSHOT_DIR");
     const QString file = QString::fromUtf8(dir ? dir : VM_SCREENSHOT_DEFAULT) + "/main_window.png";
     EXPECT_TRUE(top->grab().save(file));
+}
+
+TEST_F(MainWindowQtTest, PasteFromTheContextMenuIntoTheEmptySearchBox) {
+    gui::Control& box = window_->control(G(u8"编辑框_搜索框"));
+    box.setText(G(u8"请输入您要搜索的关键字"));
+    auto* edit = static_cast<QLineEdit*>(gui::qt::WidgetOf(box));
+    QApplication::clipboard()->setText(QString::fromUtf8(u8"网络例程"));
+    box.setFocus();
+    ASSERT_TRUE(gui::testing::WaitUntil([&] { return box.hasFocus(); }));
+    EXPECT_EQ(box.text(), "");
+
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                edit->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(edit, &menuEvent);
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(gui::testing::WaitUntil(
+        [&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
+    // Qt's own menu, in Chinese.
+    QAction* paste = nullptr;
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts << action->text();
+        if (action->text().startsWith(QString::fromUtf8(u8"粘贴")))
+            paste = action;
+    }
+    ASSERT_NE(paste, nullptr) << texts.join("|").toStdString();
+    EXPECT_EQ(box.text(), "");
+    paste->trigger();
+    menu->close();
+    ASSERT_TRUE(
+        gui::testing::WaitUntil([&] { return QApplication::activePopupWidget() == nullptr; }));
+    app.processPending();
+    EXPECT_EQ(box.text(), G(u8"网络例程"));
+
+    // A real focus move still brings the prompt back to an empty box.
+    box.setText("");
+    window_->control(G(u8"编辑框_页码")).setFocus();
+    ASSERT_TRUE(gui::testing::WaitUntil([&] { return !box.hasFocus(); }));
+    EXPECT_EQ(box.text(), G(u8"请输入您要搜索的关键字"));
 }
 
 TEST_F(MainWindowQtTest, CloseButtonEndsTheProgramWithCodeZero) {

@@ -141,6 +141,9 @@ protected:
         if (pressed)
             pressed();
     }
+    // Qt's default turns the second press of a double click into one more press; one double
+    // click is one action ("立即更新" would start two updates).
+    void mouseDoubleClickEvent(QMouseEvent* event) override { event->accept(); }
 };
 
 class TransparentLabelPeer final : public QtControlPeer {
@@ -201,14 +204,21 @@ public:
     QtControlPeer* peer = nullptr;
 
 protected:
+    // A popup (the box's own context menu, a menu elsewhere) takes Qt's focus for as long as it
+    // is open, where a Windows edit keeps the focus under its menu: those moves are no focus
+    // change to the program, or the prompt rule would put its text back before a paste.
     void focusInEvent(QFocusEvent* event) override {
         QLineEdit::focusInEvent(event);
+        if (event->reason() == Qt::PopupFocusReason)
+            return;
         if (peer)
             peer->userFocus(true);
         control_.fire(Event::GotFocus);
     }
     void focusOutEvent(QFocusEvent* event) override {
         QLineEdit::focusOutEvent(event);
+        if (event->reason() == Qt::PopupFocusReason)
+            return;
         if (peer)
             peer->userFocus(false);
         control_.fire(Event::LostFocus);
@@ -271,6 +281,13 @@ protected:
             return;
         }
         QLabel::mousePressEvent(event);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && pressed) {
+            event->accept();
+            return;
+        }
+        QLabel::mouseDoubleClickEvent(event);
     }
 };
 
