@@ -18,7 +18,6 @@
 #include <map>
 
 namespace vm::gui::qt {
-namespace {
 
 // Windows virtual-key codes for the keys handlers look at.
 int VirtualKey(const QKeyEvent& event) {
@@ -37,6 +36,10 @@ int VirtualKey(const QKeyEvent& event) {
         return 32;
     case Qt::Key_Delete:
         return 46;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
     case Qt::Key_Left:
         return 37;
     case Qt::Key_Up:
@@ -52,6 +55,8 @@ int VirtualKey(const QKeyEvent& event) {
         return key; // same codes as the virtual keys
     return key < 256 ? key : 0;
 }
+
+namespace {
 
 // --- graphic button: three pictures, one per state --------------------------------------
 
@@ -78,6 +83,21 @@ protected:
                                      : pictures_.front();
         QPainter painter(this);
         painter.drawPixmap(0, 0, picture);
+        // Only Tab gives a graphic button the focus; it shows as the dotted rectangle a
+        // Windows button draws.
+        if (hasFocus()) {
+            QPen pen(QColor(40, 40, 40), 1, Qt::DotLine);
+            painter.setPen(pen);
+            painter.drawRect(rect().adjusted(2, 2, -3, -3));
+        }
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            event->accept();
+            click();
+            return;
+        }
+        QAbstractButton::keyPressEvent(event); // Space clicks
     }
     void enterEvent(QEnterEvent* event) override {
         QAbstractButton::enterEvent(event);
