@@ -107,6 +107,10 @@ TEST_F(MainWindowQtTest, KeyboardReachesTheListControls) {
         return w ? (QString(w->metaObject()->className()) + " " + w->objectName()).toStdString()
                  : std::string("none");
     };
+    // The window's first focus is where it always was: never on a graphic button.
+    ASSERT_TRUE(gui::testing::WaitUntil([&] { return window_->active(); }));
+    app.processPending();
+    EXPECT_NE(focus(), widget(u8"图形按钮_搜索"));
     gui::Control& box = window_->control(G(u8"编辑框_搜索框"));
     box.setFocus();
     ASSERT_TRUE(gui::testing::WaitUntil([&] { return box.hasFocus(); }));

@@ -198,11 +198,10 @@ void QtWindowPeer::applyTabOrder() {
     for (const std::string& name : window_.tabOrder()) {
         Control* control = window_.find(name);
         QWidget* widget = control ? WidgetOf(*control) : nullptr;
-        if (widget == nullptr)
-            continue;
-        if (widget->focusPolicy() == Qt::NoFocus)
-            widget->setFocusPolicy(Qt::TabFocus);
-        tabOrder_.push_back(widget);
+        // A graphic button keeps Qt::NoFocus: the toolkit's own choices (the first focus of
+        // the window, clicks) pass it by, while Tab below still gives it the focus.
+        if (widget != nullptr)
+            tabOrder_.push_back(widget);
     }
 }
 
