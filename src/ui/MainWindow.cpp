@@ -14,6 +14,10 @@ constexpr std::string_view kStatusHint = "透明标签_状态提示条";
 constexpr std::string_view kVersionLabel = "透明标签_版本信息";
 constexpr std::string_view kSearchBox = "编辑框_搜索框";
 constexpr std::string_view kTree = "树型框1";
+constexpr std::string_view kPageBox = "编辑框_页码";
+constexpr int kEnterKey = 13;
+constexpr int kPageUpKey = 33;
+constexpr int kPageDownKey = 34;
 
 gui::Application& App() {
     return gui::Application::instance();
@@ -90,10 +94,24 @@ std::vector<gui::Binding> MainWindow::Bindings() {
                          box.setText(kSearchPrompt);
                  }});
     b.push_back({std::string(kSearchBox), Event::KeyDown, [this](EventArgs& args) {
-                     if (args.key != 13)
+                     if (args.key != kEnterKey)
                          return;
                      args.swallow = true;
                      ShowListFor(kSearch);
+                 }});
+    // Enter in the page box jumps as 跳转 does; PageUp and PageDown anywhere in the window
+    // page the list as 上一页 and 下一页 do.
+    b.push_back({std::string(kPageBox), Event::KeyDown, [this](EventArgs& args) {
+                     if (args.key != kEnterKey)
+                         return;
+                     args.swallow = true;
+                     ShowListFor(kJumpToTypedPage);
+                 }});
+    b.push_back({"", Event::KeyDown, [this](EventArgs& args) {
+                     if (args.key != kPageUpKey && args.key != kPageDownKey)
+                         return;
+                     args.swallow = true;
+                     ShowListFor(args.key == kPageUpKey ? kPreviousPage : kNextPage);
                  }});
     b.push_back({"图形按钮_搜索", Event::Clicked, click([this] { ShowListFor(kSearch); })});
     b.push_back({std::string(kTree), Event::CurrentItemChanged,

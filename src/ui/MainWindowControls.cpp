@@ -135,6 +135,8 @@ gui::WindowSpec MainWindow::Spec(std::string_view forumAddress) {
     c.back().visible = false;
     c.push_back(TransparentLabel("透明标签_官方网址", {656, 516, 190, 15},
                                  "官方网址：" + std::string(forumAddress), kFootBlue));
+    // The keyboard's way through the window; the mouse still gives the focus as before.
+    w.tabOrder = {"编辑框_搜索框", "图形按钮_搜索", "编辑框_页码", "树型框1", "超文本浏览框1"};
     return w;
 }
 

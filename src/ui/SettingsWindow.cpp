@@ -80,6 +80,17 @@ std::vector<gui::Binding> SettingsWindow::Bindings() {
     std::vector<gui::Binding> b;
     b.push_back({"", Event::Created, click([this] { OnCreated(); })});
     b.push_back({"", Event::Closed, click([this] { OnClosing(); })});
+    // Escape closes the window as its title bar's close does (the choices are kept then).
+    b.push_back({"", Event::KeyDown, [this](EventArgs& args) {
+                     if (args.key != 27)
+                         return;
+                     args.swallow = true;
+                     gui::Window* window = window_;
+                     App().post([window] {
+                         if (window->loaded())
+                             window->sendMessage(gui::WM_CLOSE, 0, 0);
+                     });
+                 }});
     b.push_back({std::string(kViaEngine), Event::Clicked, enablingRule});
     b.push_back({std::string(kViaWebPage), Event::Clicked, enablingRule});
     b.push_back({"按钮1", Event::Clicked, click([this] {

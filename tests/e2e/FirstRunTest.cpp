@@ -21,13 +21,17 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -42,6 +46,48 @@ using testing::WriteBytes;
 
 std::string G(std::u8string_view utf8) {
     return text::Gbk(utf8);
+}
+
+// The programs and scripts the test uses, where the build put them; tools/test.sh points these
+// variables at copies when it runs the test as an unprivileged user.
+std::string Located(const char* variable, const char* built) {
+    const char* value = std::getenv(variable);
+    return value && *value ? value : built;
+}
+const std::string kUpExe = Located("VM_E2E_UP_EXE", UP_EXE);
+const std::string kMdbwriter = Located("VM_E2E_MDBWRITER", MDBWRITER);
+const std::string kForumPy = Located("VM_E2E_FORUM_PY", FORUM_PY);
+const std::string kLayoutPy = Located("VM_E2E_LAYOUT_PY", LAYOUT_PY);
+const std::string kDataDir = Located("VM_E2E_DATA_DIR", E2E_DATA_DIR);
+
+// Every process below this one (Chromium's zygote and renderers) with its command line.
+std::vector<std::pair<pid_t, std::string>> Descendants() {
+    std::map<pid_t, pid_t> parents;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string stat = ReadBytes(entry.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        int parent = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %*c %d", &parent) == 1)
+            parents[std::stoi(name)] = parent;
+    }
+    std::vector<std::pair<pid_t, std::string>> found;
+    for (const auto& [pid, parent] : parents) {
+        for (pid_t up = parent; up > 1 && parents.count(up); up = parents[up]) {
+            if (up == ::getpid()) {
+                std::string command =
+                    ReadBytes(fs::path("/proc") / std::to_string(pid) / "cmdline");
+                std::replace(command.begin(), command.end(), '\0', ' ');
+                found.emplace_back(pid, command);
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 fs::path ScreenshotFolder() {
@@ -60,8 +106,8 @@ public:
         fs::create_directories(data);
         fs::remove(portFile_);
         std::vector<std::string> arguments{
-            "python3",  FORUM_PY, "--data", data.string(), "--mdbwriter", MDBWRITER,
-            "--engine", UP_EXE,   "--port", "0",           "--port-file", portFile_.string()};
+            "python3",  kForumPy, "--data", data.string(), "--mdbwriter", kMdbwriter,
+            "--engine", kUpExe,   "--port", "0",           "--port-file", portFile_.string()};
         std::vector<char*> argv;
         for (std::string& a : arguments)
             argv.push_back(a.data());
@@ -109,7 +155,7 @@ protected:
         static char* argv[] = {name, nullptr};
         gui::UseQt(argc, argv);
 
-        fs::copy_file(UP_EXE, folder / "up.exe");
+        fs::copy_file(kUpExe, folder / "up.exe");
         WriteBytes(folder / "opener", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
                                           (folder / "opened.log").string() + "'\n");
         fs::permissions(folder / "opener", fs::perms::owner_all);
@@ -225,12 +271,11 @@ protected:
 
 TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
     // The forum and the program folder exactly as tools/demo.sh lays them out.
-    DemoForum forum(fs::path(E2E_DATA_DIR));
+    DemoForum forum{fs::path(kDataDir)};
     const std::string address = forum.WaitForAddress();
     ASSERT_FALSE(address.empty()) << "the demo forum did not start";
     ASSERT_EQ(
-        testing::RunProgram({"python3", LAYOUT_PY, folder.path().string(), E2E_DATA_DIR, address}),
-        0);
+        testing::RunProgram({"python3", kLayoutPy, folder.path().string(), kDataDir, address}), 0);
 
     program = std::make_unique<ProgramDriver>(folder.windowsPath() + "vellumark");
     program->Start();
@@ -238,6 +283,17 @@ TEST_F(FirstRunTest, BrowseDownloadThroughTheEngineAndReadAnIntroduction) {
     ASSERT_NE(main, nullptr) << "the main window did not load";
     ASSERT_TRUE(WaitFor([&] { return ListHtml().find("#xz#") != std::string::npos; }, 90s))
         << "the latest updates never showed a downloadable row";
+    // An ordinary user's browsers run in Chromium's sandbox: no process of ours turns it off.
+    if (::geteuid() != 0) {
+        const auto processes = Descendants();
+        bool web = false;
+        for (const auto& [pid, command] : processes) {
+            web = web || command.find("QtWebEngineProcess") != std::string::npos;
+            EXPECT_EQ(command.find("--no-sandbox"), std::string::npos) << pid << ": " << command;
+        }
+        EXPECT_TRUE(web) << "no web process found below the program";
+        EXPECT_FALSE(QCoreApplication::arguments().contains("--no-sandbox"));
+    }
 
     // A category with a row that can be downloaded.
     const std::vector<QTreeWidgetItem*> leaves = Leaves();

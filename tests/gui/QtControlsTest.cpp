@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -334,6 +335,7 @@ TEST_F(QtTest, MessageBoxIsAnsweredLikeAUser) {
     for (const auto& c : cases) {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString title;
+        QStringList buttons;
         auto answer = std::make_shared<QTimer>();
         answer->setInterval(10);
         QObject::connect(answer.get(), &QTimer::timeout, [&, press = c.press] {
@@ -342,6 +344,8 @@ TEST_F(QtTest, MessageBoxIsAnsweredLikeAUser) {
                 return;
             icon = box->icon();
             title = box->windowTitle();
+            for (QAbstractButton* button : box->buttons())
+                buttons << button->text();
             box->button(press)->click();
         });
         answer->start();
@@ -349,7 +353,54 @@ TEST_F(QtTest, MessageBoxIsAnsweredLikeAUser) {
         answer->stop();
         EXPECT_EQ(icon, c.icon);
         EXPECT_EQ(title, "Vellumark");
+        // Chinese whatever the locale of the test run.
+        buttons.sort();
+        if (c.answer == IDOK)
+            EXPECT_EQ(buttons, QStringList{QString::fromUtf8(u8"确定")});
+        else
+            EXPECT_EQ(buttons,
+                      (QStringList{QString::fromUtf8(u8"否(&N)"), QString::fromUtf8(u8"是(&Y)")}));
     }
+}
+
+TEST_F(QtTest, DoubleClickOnALabelIsOnePress) {
+    int settings = 0, picture = 0;
+    Window& window = app.loadWindow(
+        EveryKind(),
+        {{G(u8"透明标签_设置"), Event::LeftButtonDown, [&](EventArgs&) { ++settings; }},
+         {G(u8"图片框_更新"), Event::LeftButtonDown, [&](EventArgs&) { ++picture; }}});
+    // What the toolkit delivers for a double click: press, release, double click, release.
+    for (const char8_t* name : {u8"透明标签_设置", u8"图片框_更新"}) {
+        QWidget* label = qt::WidgetOf(window.control(G(name)));
+        const QPointF at(3, 3), global = label->mapToGlobal(QPointF(3, 3));
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                  QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+            const bool down = type != QEvent::MouseButtonRelease;
+            QMouseEvent event(type, at, global, Qt::LeftButton,
+                              down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(label, &event);
+        }
+    }
+    EXPECT_EQ(settings, 1);
+    EXPECT_EQ(picture, 1);
+}
+
+TEST_F(QtTest, InputMethodTextReachesTheEditBox) {
+    Window& window = app.loadWindow(EveryKind(), {});
+    Control& search = window.control(G(u8"编辑框_搜索框"));
+    auto* edit = static_cast<QLineEdit*>(qt::WidgetOf(search));
+    ASSERT_TRUE(edit->testAttribute(Qt::WA_InputMethodEnabled));
+    search.setFocus();
+    ASSERT_TRUE(WaitFor([&] { return search.hasFocus(); }));
+    // What fcitx5 or IBus send: a preedit while composing, then the committed text.
+    QInputMethodEvent composing(QStringLiteral("zhong"), {});
+    QApplication::sendEvent(edit, &composing);
+    EXPECT_EQ(search.text(), "");
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8(u8"中文源码"));
+    QApplication::sendEvent(edit, &commit);
+    EXPECT_EQ(edit->text(), QString::fromUtf8(u8"中文源码"));
+    EXPECT_EQ(search.text(), G(u8"中文源码"));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace vm::gui::testing {
@@ -35,6 +36,17 @@ inline Bytes Picture(int width, int height, QColor colour, const char* format = 
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
     return Bytes(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// Dispatches until `done` holds or `ms` milliseconds pass.
+template <typename Done> bool WaitUntil(Done done, int ms = 2000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        Application::instance().processPending(10);
+    }
+    return true;
 }
 
 inline std::string G(std::u8string_view utf8) {

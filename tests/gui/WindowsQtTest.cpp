@@ -152,6 +152,35 @@ TEST_F(WindowsQtTest, SettingsFromTheLabelShowStoredChoicesAndSaveOnTitleBarClos
     EXPECT_TRUE(sys::CurrentDownloadSettings().closeDialogAfter);
 }
 
+TEST_F(WindowsQtTest, EscapeClosesTheSettingsLikeTheTitleBar) {
+    sys::WriteSetting(G(u8"下载方式"), "1");
+    bool pressed = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        gui::Window* settings = app.findWindow(kSettingsWindowClass);
+        QWidget* top = settings ? gui::qt::WidgetOf(*settings) : nullptr;
+        if (pressed || !top || !top->isVisible())
+            return;
+        pressed = true;
+        auto* webPage =
+            static_cast<QAbstractButton*>(gui::qt::WidgetOf(settings->control(G(u8"单选框2"))));
+        QTest::mouseClick(webPage, Qt::LeftButton, {}, QPoint(6, 11));
+        // Escape where the focus is, as a user presses it.
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus && focus->window() == top ? focus : top, Qt::Key_Escape);
+    });
+    poll.start();
+    QTest::mouseClick(gui::qt::WidgetOf(window_->control(G(u8"透明标签_设置"))), Qt::LeftButton, {},
+                      QPoint(10, 7));
+    EXPECT_TRUE(WaitFor([&] { return settingsClosed_; }));
+    poll.stop();
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(app.findWindow(kSettingsWindowClass), nullptr);
+    EXPECT_TRUE(window_->loaded());
+    EXPECT_EQ(sys::ReadSetting(G(u8"下载方式")), "0");
+}
+
 TEST_F(WindowsQtTest, ViewerShowsThreeIndentedLinesAndKeepsTheBrowserFilling) {
     const std::string indent = "&nbsp;&nbsp;&nbsp;&nbsp;";
     actions::ShowResourcePage(G(u8"第一行") + "<br />" + indent + G(u8"第二行") + "<br />" +

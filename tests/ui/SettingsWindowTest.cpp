@@ -107,6 +107,13 @@ TEST_F(SettingsWindowTest, EveryWayOfClosingWritesAndReloadsTheChoices) {
              gui::Application::instance().processPending();
          }},
         {"unload", [](gui::Window& w) { w.close(); }},
+        {"escape",
+         [](gui::Window& w) {
+             gui::EventArgs escape;
+             escape.key = 27;
+             EXPECT_TRUE(w.fire(gui::Event::KeyDown, escape).swallow);
+             gui::Application::instance().processPending();
+         }},
     };
     bool mode = false;
     for (const auto& [how, closer] : closers) {

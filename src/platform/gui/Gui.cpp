@@ -513,8 +513,9 @@ ControlPeer* PeerAccess::Of(Control& control) {
 
 Window::Window(const WindowSpec& spec, Window* parent, bool modal)
     : className_(spec.className), title_(spec.title), geometry_(spec.geometry),
-      border_(spec.border), background_(spec.background), dragArea_(spec.dragArea), parent_(parent),
-      modal_(modal), procedure_(&Window::DefaultProcedure) {}
+      border_(spec.border), background_(spec.background), dragArea_(spec.dragArea),
+      tabOrder_(spec.tabOrder), parent_(parent), modal_(modal),
+      procedure_(&Window::DefaultProcedure) {}
 
 Window::~Window() {
     // Widgets go before the model objects they mirror.

@@ -202,6 +202,7 @@ public:
     Border border() const { return border_; }
     const Bytes& background() const { return background_; }
     Rect dragArea() const { return dragArea_; }
+    const std::vector<std::string>& tabOrder() const { return tabOrder_; }
     Window* parent() const { return parent_; }
     bool modal() const { return modal_; }
 
@@ -244,6 +245,7 @@ private:
     Border border_;
     Bytes background_;
     Rect dragArea_;
+    std::vector<std::string> tabOrder_;
     Window* parent_;
     bool modal_;
     bool loaded_ = true;

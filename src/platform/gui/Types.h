@@ -77,6 +77,9 @@ struct WindowSpec {
     Rect dragArea{};    // border-less windows are dragged by this client area (empty = not at all)
     std::vector<ControlSpec> controls{};
     bool visible = true; // shown once the Created handlers have run
+    // Design names of the controls Tab moves through, in this order (a graphic button named
+    // here takes the focus from Tab, never from a click); empty = the toolkit's own order.
+    std::vector<std::string> tabOrder{};
 };
 
 enum class Event {
@@ -86,7 +89,9 @@ enum class Event {
     LeftButtonDown,     // transparent labels, picture boxes, labels
     GotFocus,           // edit box
     LostFocus,          // edit box
-    KeyDown,            // edit box: key = key code (Enter 13); swallow = true eats the key
+    KeyDown,            // edit box: key = key code (Enter 13); swallow = true eats the key.
+                        // Bound to the window: every key pressed in it, before the control
+                        // with the focus sees it (a form's key preview)
     CurrentItemChanged, // tree box: cause = 1 mouse, 2 keyboard, 0 program
     MouseMoved,         // tree box
     NewWindow,          // browser: address = target; cancel = true does not open it

@@ -7,10 +7,12 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEventLoop>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cstdio>
@@ -221,6 +223,18 @@ Arguments& SavedArguments() {
     return arguments;
 }
 
+// The program speaks Chinese whatever the user's locale, so Qt's own texts (the buttons of
+// message boxes and standard dialogs, the edit boxes' context menu) come from Qt's zh_CN
+// translations. Without them installed, Qt's English texts stay.
+void LoadChineseTranslations() {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), folder))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
 } // namespace
 } // namespace vm::gui::qt
 
@@ -269,6 +283,7 @@ void UseQt(int& argc, char** argv) {
         new QApplication(saved.count, saved.pointers.data());
         QApplication::setQuitOnLastWindowClosed(false); // the model decides when we end
         QApplication::setFont(qt::DefaultFont());
+        qt::LoadChineseTranslations();
     }
     Application::instance().setBackend(std::make_unique<qt::QtBackend>());
 }

@@ -18,7 +18,6 @@
 #include <map>
 
 namespace vm::gui::qt {
-namespace {
 
 // Windows virtual-key codes for the keys handlers look at.
 int VirtualKey(const QKeyEvent& event) {
@@ -37,6 +36,10 @@ int VirtualKey(const QKeyEvent& event) {
         return 32;
     case Qt::Key_Delete:
         return 46;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
     case Qt::Key_Left:
         return 37;
     case Qt::Key_Up:
@@ -52,6 +55,8 @@ int VirtualKey(const QKeyEvent& event) {
         return key; // same codes as the virtual keys
     return key < 256 ? key : 0;
 }
+
+namespace {
 
 // --- graphic button: three pictures, one per state --------------------------------------
 
@@ -78,6 +83,21 @@ protected:
                                      : pictures_.front();
         QPainter painter(this);
         painter.drawPixmap(0, 0, picture);
+        // Only Tab gives a graphic button the focus; it shows as the dotted rectangle a
+        // Windows button draws.
+        if (hasFocus()) {
+            QPen pen(QColor(40, 40, 40), 1, Qt::DotLine);
+            painter.setPen(pen);
+            painter.drawRect(rect().adjusted(2, 2, -3, -3));
+        }
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            event->accept();
+            click();
+            return;
+        }
+        QAbstractButton::keyPressEvent(event); // Space clicks
     }
     void enterEvent(QEnterEvent* event) override {
         QAbstractButton::enterEvent(event);
@@ -141,6 +161,9 @@ protected:
         if (pressed)
             pressed();
     }
+    // Qt's default turns the second press of a double click into one more press; one double
+    // click is one action ("立即更新" would start two updates).
+    void mouseDoubleClickEvent(QMouseEvent* event) override { event->accept(); }
 };
 
 class TransparentLabelPeer final : public QtControlPeer {
@@ -201,14 +224,21 @@ public:
     QtControlPeer* peer = nullptr;
 
 protected:
+    // A popup (the box's own context menu, a menu elsewhere) takes Qt's focus for as long as it
+    // is open, where a Windows edit keeps the focus under its menu: those moves are no focus
+    // change to the program, or the prompt rule would put its text back before a paste.
     void focusInEvent(QFocusEvent* event) override {
         QLineEdit::focusInEvent(event);
+        if (event->reason() == Qt::PopupFocusReason)
+            return;
         if (peer)
             peer->userFocus(true);
         control_.fire(Event::GotFocus);
     }
     void focusOutEvent(QFocusEvent* event) override {
         QLineEdit::focusOutEvent(event);
+        if (event->reason() == Qt::PopupFocusReason)
+            return;
         if (peer)
             peer->userFocus(false);
         control_.fire(Event::LostFocus);
@@ -271,6 +301,13 @@ protected:
             return;
         }
         QLabel::mousePressEvent(event);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && pressed) {
+            event->accept();
+            return;
+        }
+        QLabel::mouseDoubleClickEvent(event);
     }
 };
 

@@ -13,8 +13,14 @@
 #include <QWidget>
 
 #include <memory>
+#include <vector>
+
+class QKeyEvent;
 
 namespace vm::gui::qt {
+
+// The Windows virtual-key code of a key (0 for keys handlers never look at).
+int VirtualKey(const QKeyEvent& event);
 
 QString ToQt(std::string_view gbk);
 std::string FromQt(const QString& text);
@@ -59,6 +65,15 @@ private:
     QPointer<QWidget> widget_;
     int ellipseWidth_ = 0;
     int ellipseHeight_ = 0;
+    bool tabOrderApplied_ = false;
+    std::vector<QPointer<QWidget>> tabOrder_;
+    std::unique_ptr<QObject> keyPreview_;
+    void applyTabOrder();
+
+public:
+    // The listed control Tab (next) or Shift+Tab moves to from `focus`; null when `focus` is
+    // not in a listed control.
+    QWidget* tabNeighbour(QWidget* focus, bool next) const;
 };
 
 // A control's widget and peer; the widget classes report user input through it.

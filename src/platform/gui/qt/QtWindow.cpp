@@ -1,12 +1,17 @@
+#include "platform/gui/qt/QtAccess.h"
 #include "platform/gui/qt/QtInternal.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace vm::gui::qt {
 namespace {
@@ -38,6 +43,17 @@ protected:
             if (window->loaded())
                 window->sendMessage(WM_CLOSE, 0, 0);
         });
+    }
+
+    // Tab and Shift+Tab among the controls the window lists go in its order; everywhere else
+    // the toolkit's own.
+    bool focusNextPrevChild(bool next) override {
+        if (peer_)
+            if (QWidget* target = peer_->tabNeighbour(QApplication::focusWidget(), next)) {
+                target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                return true;
+            }
+        return QWidget::focusNextPrevChild(next);
     }
 
     // Border-less windows are dragged by their title area. The window system's own move
@@ -94,6 +110,38 @@ private:
     QPoint dragOffset_;
 };
 
+// The window's KeyDown binding sees every key pressed in the window before the control with
+// the focus does, the browser's page included; swallowing it keeps it from the control.
+class KeyPreview final : public QObject {
+public:
+    explicit KeyPreview(QtWindowPeer& peer) : peer_(peer) {}
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !object->isWidgetType())
+            return false;
+        QWidget* top = peer_.widget();
+        auto* widget = static_cast<QWidget*>(object);
+        // A key travels up from the focus widget to its parents: look at it once, at its
+        // first receiver, and only in this window.
+        QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : top;
+        if (top == nullptr || widget != first || widget->window() != top)
+            return false;
+        EventArgs args;
+        args.key = VirtualKey(*static_cast<QKeyEvent*>(event));
+        if (args.key == 0)
+            return false;
+        args = peer_.window().fire(Event::KeyDown, args);
+        if (!args.swallow)
+            return false;
+        event->accept();
+        return true;
+    }
+
+private:
+    QtWindowPeer& peer_;
+};
+
 Qt::WindowFlags FlagsFor(const Window& window) {
     Qt::WindowFlags flags = Qt::Window;
     switch (window.border()) {
@@ -130,9 +178,12 @@ QtWindowPeer::QtWindowPeer(Window& window) : window_(window) {
         widget->setFixedSize(geometry.size());
     if (window.border() == Border::None)
         widget->setMouseTracking(true);
+    keyPreview_ = std::make_unique<KeyPreview>(*this);
+    qApp->installEventFilter(keyPreview_.get());
 }
 
 QtWindowPeer::~QtWindowPeer() {
+    qApp->removeEventFilter(keyPreview_.get());
     if (!widget_)
         return;
     static_cast<WindowWidget*>(widget_.data())->detach();
@@ -141,10 +192,44 @@ QtWindowPeer::~QtWindowPeer() {
     widget_->deleteLater();
 }
 
+void QtWindowPeer::applyTabOrder() {
+    tabOrderApplied_ = true;
+    tabOrder_.clear();
+    for (const std::string& name : window_.tabOrder()) {
+        Control* control = window_.find(name);
+        QWidget* widget = control ? WidgetOf(*control) : nullptr;
+        // A graphic button keeps Qt::NoFocus: the toolkit's own choices (the first focus of
+        // the window, clicks) pass it by, while Tab below still gives it the focus.
+        if (widget != nullptr)
+            tabOrder_.push_back(widget);
+    }
+}
+
+QWidget* QtWindowPeer::tabNeighbour(QWidget* focus, bool next) const {
+    // The focus may be inside a listed control (the browser's page).
+    for (QWidget* widget = focus; widget != nullptr && widget != widget_;
+         widget = widget->parentWidget()) {
+        const auto it = std::find(tabOrder_.begin(), tabOrder_.end(), widget);
+        if (it == tabOrder_.end())
+            continue;
+        const std::size_t count = tabOrder_.size();
+        const std::size_t at = static_cast<std::size_t>(it - tabOrder_.begin());
+        for (std::size_t step = 1; step < count; ++step) {
+            QWidget* candidate = tabOrder_[(at + (next ? step : count - step)) % count];
+            if (candidate && candidate->isVisible() && candidate->isEnabled())
+                return candidate;
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
 void QtWindowPeer::show() {
     if (!widget_)
         return;
     widget_->show();
+    if (!tabOrderApplied_) // the controls exist by the first show
+        applyTabOrder();
     // Without a window manager a new window is never activated by itself; a Windows desktop
     // activates a new foreground window, and FirstActivated depends on it. The X server takes
     // the focus only once the window is mapped, which happens after show() returns.
