@@ -452,6 +452,8 @@ TEST_F(WindowsQtTest, VideoPlaysOnItsOwnAndStopsWithTheViewer) {
         EXPECT_EQ(Evaluate("document.querySelector('#vm-unplayable a').href"), site.Url(path));
         EXPECT_EQ(Evaluate("document.querySelector('#vm-unplayable a').target"), "_blank");
     }
+    Settle(500);
+    EXPECT_EQ(Evaluate("document.querySelectorAll('ruffle-embed,embed').length"), "0");
     EXPECT_TRUE(gui::qt::WidgetOf(*ViewerWindow::Loaded())
                     ->grab()
                     .save(ScreenshotPath("viewer_unplayable.png")));
