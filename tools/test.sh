@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 cmake --preset dev
 # The independent .mdb reader (npm) that checks what our writer produces.
 ./tools/mdbwriter/install-npm-checkers.sh build/dev/npm-checkers
+./tools/install-player.sh build/dev/player
 cmake --build --preset dev
 # Real windows run under Xvfb; the gui tests pick the xcb platform when DISPLAY is set.
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset dev "$@"

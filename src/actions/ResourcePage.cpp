@@ -101,7 +101,12 @@ void ShowResourcePage(std::string_view introduction, std::string_view title,
 
     const std::string folder = sys::ProgramFolder();
     std::string page;
+    gui::PagePolicy policy;
     if (!video.empty()) {
+        // The player is script; the page itself is our template and runs nothing of its own.
+        policy.flash = true;
+        policy.movie = std::string(video);
+        policy.unplayable = "这个视频无法播放，可以在浏览器中打开：";
         viewer.setTitle("观看视频:" + std::string(title));
         fs::WriteFileAtomic(folder + std::string(kVideoFile), VideoPage(video));
         page = kVideoFile;
@@ -113,10 +118,12 @@ void ShowResourcePage(std::string_view introduction, std::string_view title,
             return;
         fs::WriteFileAtomic(folder + std::string(kIntroductionFile), contents);
         page = kIntroductionFile;
+        // An introduction is formatted text from the catalogue or the web; it runs nothing.
+        policy.scripts = false;
     }
 
     gui::Control& browser = ui::ViewerWindow::Browser(viewer);
-    browser.navigate(folder + page);
+    browser.navigate(folder + page, policy);
     browser.setFocus();
 }
 

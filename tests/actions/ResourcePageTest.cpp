@@ -141,6 +141,10 @@ TEST_F(ResourcePageTest, VideoThenIntroductionReuseTheViewerAtItsPlace) {
     EXPECT_EQ(File("look.html"), VideoPage("http://v.test/p.swf"));
     EXPECT_EQ(Shown(), VideoPage("http://v.test/p.swf"));
     EXPECT_EQ(Browser().locationUrl(), folder_.windowsPath() + "set\\dt\\look.html");
+    // The video page runs the player for its own movie; an introduction runs nothing.
+    EXPECT_TRUE(Browser().pagePolicy().flash);
+    EXPECT_TRUE(Browser().pagePolicy().scripts);
+    EXPECT_EQ(Browser().pagePolicy().movie, "http://v.test/p.swf");
 
     // The user moves, resizes and minimises it; the next showing puts it back.
     viewer->setGeometry({5, 5, 300, 200});
@@ -153,6 +157,8 @@ TEST_F(ResourcePageTest, VideoThenIntroductionReuseTheViewerAtItsPlace) {
     EXPECT_FALSE(viewer->minimised());
     EXPECT_EQ(Browser().geometry(), (gui::Rect{-1, -1, 701, 461}));
     EXPECT_EQ(Shown(), kMeta + kIndent + "短介绍");
+    EXPECT_FALSE(Browser().pagePolicy().scripts);
+    EXPECT_FALSE(Browser().pagePolicy().flash);
     // The video page stays as it was written.
     EXPECT_EQ(File("look.html"), VideoPage("http://v.test/p.swf"));
 }

@@ -2,6 +2,9 @@
 
 #include "QtFixture.h"
 #include "platform/gui/detail/Paths.h"
+#include "support/LoopbackHttp.h"
+
+#include <QWidget>
 
 #include <chrono>
 #include <filesystem>
@@ -96,6 +99,67 @@ TEST_F(QtBrowser, TargetBlankLinkRaisesNewWindowWithItsAddress) {
     EXPECT_NE(newWindows[0].find("list.htm#xz#3#xz#"), std::string::npos) << newWindows[0];
     // The cancelled window never replaced the page.
     EXPECT_EQ(document->innerHtml("title"), G(u8"最新更新"));
+}
+
+// A page with scripts, as the list page is, tries every way to a file beside its folder and to
+// an address outside it; only its own pictures load.
+TEST_F(QtBrowser, LocalPageReachesOnlyItsOwnFolder) {
+    std::filesystem::create_directories(folder / "dt");
+    std::ofstream(folder / "secret.txt", std::ios::binary) << "SECRET-7f3a";
+    std::ofstream(folder / "secret.html", std::ios::binary)
+        << "<body style=\"background:#ff00ff\">SECRET-7f3a</body>";
+    std::ofstream(folder / "dt" / "own.png", std::ios::binary) << Picture(8, 8, Qt::green);
+    std::ofstream(folder / "out.png", std::ios::binary) << Picture(8, 8, Qt::green);
+    std::ofstream(folder / "dt" / "page.htm", std::ios::binary)
+        << "<html><body><div id=\"list\"></div>"
+           "<img id=\"own\" src=\"own.png\"><img id=\"out\" src=\"../out.png\">"
+           "<iframe id=\"f\" src=\"../secret.html\"></iframe><script>"
+           "var r=[];try{var x=new XMLHttpRequest();x.open('GET','../secret.txt',false);x.send();"
+           "r.push('xhr:'+x.responseText);}catch(e){r.push('xhr refused');}"
+           "fetch('../secret.txt').then(function(t){return t.text();})"
+           ".then(function(t){r.push('fetch:'+t);},function(){r.push('fetch refused');});"
+           "</script></body></html>";
+    auto document = Load(detail::WindowsPath((folder / "dt" / "page.htm").string()));
+    ASSERT_NE(document, nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (document->evaluate("r.length") != "2" && std::chrono::steady_clock::now() < deadline)
+        app.processPending(20);
+    const auto results = document->evaluate("r.join('|')");
+    ASSERT_TRUE(results);
+    EXPECT_EQ(results->find("SECRET"), std::string::npos) << *results;
+    EXPECT_EQ(document->evaluate("document.getElementById('own').naturalWidth"), "8");
+    EXPECT_EQ(document->evaluate("document.getElementById('out').naturalWidth"), "0");
+    EXPECT_EQ(document->evaluate("var d=document.getElementById('f').contentDocument;"
+                                 "String(d&&d.documentElement.outerHTML).indexOf('SECRET')"),
+              "-1");
+
+    // The page navigating itself to a file it was not sent to stays where it is.
+    document->execScript("location.href='../secret.html'");
+    QWidget* view = qt::WidgetOf(window->control("web"));
+    for (int i = 0; i < 50; ++i)
+        app.processPending(20);
+    EXPECT_NE(window->control("web").locationUrl().find("page.htm"), std::string::npos);
+    const QImage shot = view->grab().toImage();
+    int magenta = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            magenta += shot.pixelColor(x, y) == QColor(255, 0, 255);
+    EXPECT_EQ(magenta, 0);
+
+    // A page from the web cannot send the browser to a local file either.
+    vm::testing::LoopbackHttpServer web([&](const vm::testing::ReceivedRequest&,
+                                            vm::testing::HttpPeer& peer) {
+        peer.Send(vm::testing::LoopbackHttpServer::Response(200, "Content-Type: text/html\r\n",
+                                                            "<body><a id=\"go\" href=\"file://" +
+                                                                (folder / "secret.html").string() +
+                                                                "\">x</a></body>"));
+    });
+    auto remote = Load(web.Url("/remote.html"));
+    ASSERT_NE(remote, nullptr);
+    EXPECT_TRUE(remote->execScript("document.getElementById('go').click()"));
+    for (int i = 0; i < 50; ++i)
+        app.processPending(20);
+    EXPECT_NE(window->control("web").locationUrl().find("remote.html"), std::string::npos);
 }
 
 } // namespace

@@ -14,7 +14,7 @@ Routes (the same ones the tests' loopback forum answers):
     /files/<number>.rar               a resource, as a generated 7z archive
     /files/main.7z                    the program update (only with --program)
     /article/<number>.html            a blog article carrying a resource's introduction
-    /video/<number>.swf               a resource's video (a placeholder)
+    /video/<number>.swf               a resource's video: a real Flash movie of its own colours
     /forum-*.html, /thread-*.html,
     /buy.htm, /go.html                the forum's, vendor's and chat's pages (placeholders)
 
@@ -44,6 +44,7 @@ import urllib.parse
 sys.dont_write_bytecode = True  # nothing generated beside the sources
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import catalogue  # noqa: E402
+import swf  # noqa: E402
 
 ENGINE_VERSION = "1.0"
 CATALOGUE_VERSION = "2"
@@ -131,6 +132,11 @@ class Forum:
             reader = os.path.join(os.path.dirname(self.args.program), "vellumark-jet-reader")
             if os.path.exists(reader):
                 files["vellumark-jet-reader"] = reader
+            # So does the Flash player the viewer plays videos with.
+            player = os.path.join(os.path.dirname(self.args.program), "ruffle")
+            if os.path.isdir(player):
+                for name in sorted(os.listdir(player)):
+                    files["ruffle/" + name] = os.path.join(player, name)
             self.pack_if_changed("main.7z", files)
 
     def pack_if_changed(self, name, files):
@@ -219,6 +225,14 @@ class Forum:
         return self.resource_archive(int(m.group(1))) if m else None
 
 
+def demo_movie(number):
+    """A real Flash movie for resource `number`: its own pair of colours."""
+    rng = random.Random(number)
+    background = "%02x%02x%02x" % (rng.randint(0, 90), rng.randint(40, 120), rng.randint(120, 220))
+    colour = "%02x%02x%02x" % (rng.randint(200, 255), rng.randint(120, 200), rng.randint(0, 60))
+    return swf.movie(320, 240, background, colour)
+
+
 def simple_page(title, body):
     return ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%s</title></head>"
             "<body><h1>%s</h1>%s</body></html>" % (title, title, body)).encode("utf-8")
@@ -271,9 +285,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if m:
             page = forum.article(int(m.group(1)))
             return self.send(200, "text/html; charset=utf-8", page) if page else self.not_found()
-        if re.fullmatch(r"/video/\d+\.swf", path):
-            return self.send(200, "text/html; charset=utf-8",
-                             simple_page("视频", "<p>演示论坛没有真正的视频。</p>"))
+        m = re.fullmatch(r"/video/(\d+)\.swf", path)
+        if m:
+            return self.send(200, "application/x-shockwave-flash", demo_movie(int(m.group(1))))
         if re.fullmatch(r"/(forum|thread)-[\d-]+\.html|/buy\.htm|/go\.html", path):
             return self.send(200, "text/html; charset=utf-8", simple_page(
                 "Vellumark 演示论坛", "<p>这是演示论坛的页面 %s。</p>" % html.escape(path)))

@@ -35,7 +35,8 @@ public:
     virtual void itemMadeVisible(int /*id*/) {}
     virtual void imagesSet() {}
     // Browser.
-    virtual void navigate(const std::string& /*target: Windows path text or address*/) {}
+    virtual void navigate(const std::string& /*target: Windows path text or address*/,
+                          const PagePolicy& /*policy*/) {}
     virtual std::shared_ptr<Document> document() { return nullptr; }
     virtual std::string locationUrl() const { return {}; }
     virtual bool busy() const { return false; }

@@ -359,12 +359,18 @@ std::vector<Bytes> Control::imageList() const {
     return images_;
 }
 
-void Control::navigate(std::string_view target) {
+void Control::navigate(std::string_view target, const PagePolicy& policy) {
     {
         auto guard = lock();
         location_ = std::string(target);
+        policy_ = policy;
     }
-    toPeer([target = std::string(target)](ControlPeer& p) { p.navigate(target); });
+    toPeer([target = std::string(target), policy](ControlPeer& p) { p.navigate(target, policy); });
+}
+
+PagePolicy Control::pagePolicy() const {
+    auto guard = lock();
+    return policy_;
 }
 
 std::shared_ptr<Document> Control::document() {

@@ -108,8 +108,9 @@ public:
     std::vector<Bytes> imageList() const;
 
     // Browser. File paths are Windows path texts ("Z:\home\..."); anything with a scheme is
-    // taken as an address.
-    void navigate(std::string_view windowsPathOrUrl);
+    // taken as an address. The policy holds for the page and the pages it leads to.
+    void navigate(std::string_view windowsPathOrUrl, const PagePolicy& policy = {});
+    PagePolicy pagePolicy() const;        // of the last navigation
     std::shared_ptr<Document> document(); // null until a page is loaded
     std::string locationUrl() const;
     bool busy() const;
@@ -161,6 +162,7 @@ private:
     int madeVisible_ = 0;
     std::vector<Bytes> images_;
     std::string location_;
+    PagePolicy policy_;
     std::unique_ptr<ControlPeer> peer_;
     std::vector<std::pair<Event, Handler>> handlers_;
 };

@@ -155,7 +155,7 @@ public:
     }
 
     // Loads on the next turn of the loop, as a real browser finishes later than it starts.
-    void navigate(const std::string& target) override {
+    void navigate(const std::string& target, const PagePolicy&) override {
         if (document_)
             document_->detach();
         document_.reset();

@@ -99,6 +99,23 @@ enum class Event {
     Closed,             // window: about to unload; its controls can still be read
 };
 
+// What the page a browser control is sent to may do. Whatever the policy, a page never reads
+// files outside the folder of the local page the program navigated to, and never navigates to a
+// local file the program did not send it to.
+struct PagePolicy {
+    // The page's own scripts run. Pages from the web that the user reaches by a link always
+    // run theirs, as any browser does.
+    bool scripts = true;
+    // Flash embeds play through the player beside the program, fed through a loopback relay
+    // that lives while the page is shown. Needs scripts.
+    bool flash = false;
+    // For a Flash page: the movie's address. The movie and what it loads come only from its site.
+    std::string movie{};
+    // For a Flash page: the text of the one line the page shows instead of a movie that cannot
+    // play; the movie's address follows it as a link that opens in the user's browser.
+    std::string unplayable{};
+};
+
 struct EventArgs {
     int key = 0;
     int cause = 0;
