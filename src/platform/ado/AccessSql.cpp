@@ -220,6 +220,7 @@ struct Expr {
     std::string sql;
     bool boolean = false;
     bool date = false;
+    bool name = false; // a column, which names its result column
 };
 
 // Access's functions and what serves them here.
@@ -298,6 +299,7 @@ struct Scope {
     std::vector<bool> dateItems;
     bool inOrderBy = false;
     std::vector<std::string> orderItems; // SQLite texts of the ORDER BY keys
+    int unnamed = 0;                     // expressions without AS, named Expr1000 on
 };
 
 class Translator {
@@ -486,6 +488,9 @@ private:
                 sql += e.sql + " ";
             else
                 sql += Value(e).sql + " ";
+            // As Access names them: an expression without AS is Expr1000, Expr1001, ...
+            if (scope.inSelectList && !e.name && !IsWord(At(), "AS"))
+                sql += "AS " + QuoteName("Expr" + std::to_string(1000 + scope.unnamed++)) + " ";
             if (scope.inSelectList && !scope.star)
                 scope.dateItems.push_back(e.date);
             if (scope.inSelectList && scope.star)
@@ -929,6 +934,7 @@ private:
         }
         // A name, qualified by its table ("t.col", "[t].[col]", "t.*").
         out = {};
+        out.name = true;
         for (;;) {
             const Token& part = At();
             if (part.kind == Tok::Word)
