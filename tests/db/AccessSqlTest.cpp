@@ -267,6 +267,30 @@ TEST_F(AccessSqlTest, ColumnsHaveTheTypesAdoReports) {
     EXPECT_EQ(result.columns[1].type, adDate);
 }
 
+// The text provider reads the same dialect.
+TEST(AccessSqlTextSourceTest, StatementsOnAFolderOfTextFiles) {
+    vm::testing::TempFolder folder("vm-access-text");
+    vm::testing::WriteBytes(folder / "fruit.csv",
+                            "name,qty\r\nApple,3\r\napple pie,5\r\n资源,1\r\n白试大,2\r\n");
+    OpenRequest request;
+    request.connectionString =
+        "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder.path().string() +
+        ";Extended Properties='text;HDR=Yes'";
+    std::string provider;
+    ProviderError error;
+    const std::unique_ptr<Session> session = OpenSession(request, provider, error);
+    ASSERT_NE(session, nullptr) << error.description;
+    const Case cases[] = {
+        {"select count(*) from [fruit.csv] where name like 'APPLE%'", "2"},
+        {"select name & '!' from [fruit.csv] where name = '资源'", "资源!"},
+        {"select count(*) from [fruit.csv] where name like '%资源%'", "1"},
+        {"select top 1 name from [fruit.csv] order by qty desc", "apple pie"},
+        {"select Len(name), Val(qty) * 2 from [fruit.csv] where name = 'APPLE'", "5|6"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Ask(*session, c.sql), c.answer) << c.sql;
+}
+
 #ifdef VM_FRUIT_MDB
 TEST(AccessSqlRealFileTest, AnAccess2000File) {
     OpenRequest request;
