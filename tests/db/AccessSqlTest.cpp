@@ -110,8 +110,8 @@ vm::testing::TempFolder* AccessSqlTest::folder_ = nullptr;
 Session* AccessSqlTest::session_ = nullptr;
 
 struct Case {
-    const char* sql;
-    const char* answer;
+    std::string sql;
+    std::string answer;
 };
 
 TEST_F(AccessSqlTest, StatementsGiveAccessAnswers) {
@@ -178,6 +178,7 @@ TEST_F(AccessSqlTest, StatementsGiveAccessAnswers) {
          "1,234.50|25.00%|003|3|1|3.5|8|-4"},
         {"select 1 = 1, not (1 = 2), True, No, 1 < 2 and 2 < 1 from Table1 where E = 3",
          "-1|-1|-1|0|0"},
+        {"select E--1 /* a comment */ from Table1 where E = 3", "4"},
         {"select count(*) from Table1 where Year(Now()) >= 2020 and Date() <= Now()", "3"},
         {"select count(*), max(E), min(A) from Table1 where M is not null", "2|7|abcdefgh"},
     };
@@ -208,6 +209,13 @@ TEST_F(AccessSqlTest, BadStatementsFailClearly) {
         {"select nosuch from Table1", "error: no such column: nosuch"},
         {"select \"A\" from Table1 where \"A\" = 'abcdefgh'", ""}, // a text, as Access reads it
         {"select DateAdd('x', 1, G) from Table1", "error: Invalid procedure call"},
+        {"select Format(1, '0." + std::string(40, '0') + "') from Table1 where E = 3",
+         "error: Format: the format"},
+        {"select " + std::string(5000, '(') + "1" + std::string(5000, ')') + " from Table1",
+         "error: Query is too complex"},
+        {"select count(*) from Table1 where " + std::string(3000, '-') + "1 <> 0 and not " +
+             std::string(1000, '(') + "E = 3" + std::string(1000, ')'),
+         "error: Query is too complex"},
     };
     for (const Case& c : cases) {
         const std::string answer = Ask(*session_, c.sql);

@@ -1308,6 +1308,8 @@ bool FormatNumberText(double value, std::string_view format, std::string& out) {
             return false;
         }
     }
+    if (decimals > 30 || minInteger > 30)
+        return false;
     const bool group = core.find(',') != std::string_view::npos;
     const bool percent = pattern.find('%') != std::string_view::npos;
     double shown = percent ? value * 100 : value;

@@ -60,10 +60,9 @@ private:
             const char c = sql_[i_];
             if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
                 ++i_;
-            } else if (sql_.substr(i_, 2) == "--") {
-                while (i_ < sql_.size() && sql_[i_] != '\n')
-                    ++i_;
             } else if (sql_.substr(i_, 2) == "/*") {
+                // "/*" has no other reading; "--" has ("x--1" is x minus minus one), so it
+                // is no comment here.
                 const std::size_t end = sql_.find("*/", i_ + 2);
                 i_ = end == std::string_view::npos ? sql_.size() : end + 2;
             } else {
@@ -399,6 +398,9 @@ private:
     }
 
     bool Statement(Scope& scope, std::string& sql) {
+        const Nesting nesting(depth_);
+        if (depth_ > kDeepest)
+            return Fail("Query is too complex: subqueries nest more than 200 deep.");
         bool condition = false;
         for (;;) {
             const Token& t = At();
@@ -530,7 +532,22 @@ private:
 
     static Expr Bool(std::string sql) { return {std::move(sql), true, false}; }
 
-    bool Expression(Expr& out) { return Or(out); }
+    // Nesting is bounded, so that no statement runs the parser out of stack.
+    struct Nesting {
+        explicit Nesting(int& depth) : depth_(depth) { ++depth_; }
+        ~Nesting() { --depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+        int& depth_;
+    };
+    static constexpr int kDeepest = 200;
+
+    bool Expression(Expr& out) {
+        const Nesting nesting(depth_);
+        if (depth_ > kDeepest)
+            return Fail("Query is too complex: expressions nest more than 200 deep.");
+        return Or(out);
+    }
 
     bool Or(Expr& out) {
         if (!Xor(out))
@@ -567,6 +584,9 @@ private:
     }
 
     bool Not(Expr& out) {
+        const Nesting nesting(depth_);
+        if (depth_ > kDeepest)
+            return Fail("Query is too complex: expressions nest more than 200 deep.");
         if (IsWord(At(), "NOT")) {
             ++pos_;
             Expr inner;
@@ -746,6 +766,9 @@ private:
     }
 
     bool Unary(Expr& out) {
+        const Nesting nesting(depth_);
+        if (depth_ > kDeepest)
+            return Fail("Query is too complex: expressions nest more than 200 deep.");
         if (IsOp(At(), "-") || IsOp(At(), "+")) {
             const bool minus = IsOp(At(), "-");
             ++pos_;
@@ -956,6 +979,7 @@ private:
     std::vector<Token> tokens_;
     std::string_view sql_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
     std::string error_;
 };
 
