@@ -6,6 +6,8 @@
 #include "db/DbConnection.h"
 #include "platform/ado/ConnectionString.h"
 #include "platform/ado/OdbcSession.h"
+#include "platform/automation/Com.h"
+#include "platform/automation/Object.h"
 #include "platform/automation/Variant.h"
 #include "support/MariaDbServer.h"
 #include "support/TempFolder.h"
@@ -414,6 +416,83 @@ TEST_F(OnMariaDb, TransactionsAndRecordsetEdits) {
         << connection.lastErrorDescription();
     EXPECT_TRUE(setup.rollbackTrans());
     EXPECT_TRUE(connection.dropDatabase("vmledger")) << connection.lastErrorDescription();
+}
+
+// Command type 4 on the server: a procedure with input, output and input-output parameters, a
+// function's return value, and a procedure's rows.
+TEST_F(OnMariaDb, StoredProceduresAndFunctions) {
+    DbConnection setup;
+    ASSERT_TRUE(Open(setup, "")) << setup.lastErrorDescription();
+    ASSERT_TRUE(setup.createDatabase("vmprocs")) << setup.lastErrorDescription();
+    DbConnection connection;
+    ASSERT_TRUE(Open(connection, "vmprocs", 1)) << connection.lastErrorDescription();
+    std::int32_t affected = 0;
+    for (const char* ddl :
+         {"create procedure doubled(in price int, out total int, inout calls int) "
+          "begin set total = price * 2; set calls = calls + 1; end",
+          "create function greet(who varchar(20) charset gbk) returns varchar(40) charset gbk "
+          "deterministic "
+          "return concat('你好', who)",
+          "create procedure upto(in n int) begin select n as v union all select n + 1; end"})
+        ASSERT_TRUE(connection.execute(ddl, affected)) << connection.lastErrorDescription();
+
+    using automation::Object;
+    const Object ado = automation::CreateObject("ADODB.Connection");
+    ado.Call("Open", {Variant(connection.getConnectionString())});
+    ASSERT_EQ(automation::LastCallError(), 0) << automation::LastCallException();
+    const auto command = [&](const char* name) {
+        const Object c = automation::CreateObject("ADODB.Command");
+        c.Put("ActiveConnection", Variant(ado));
+        c.Put("CommandText", Variant(name));
+        c.Put("CommandType", Variant(std::int32_t{4}));
+        return c;
+    };
+    const auto add = [](const Object& c, const char* name, int type, int direction,
+                        const Variant& value) {
+        const Object p =
+            c.CallObject("CreateParameter",
+                         {Variant(name), Variant(std::int32_t{type}),
+                          Variant(std::int32_t{direction}), Variant(std::int32_t{40}), value});
+        c.GetObject("Parameters").Call("Append", {Variant(p)});
+    };
+    const auto value = [](const Object& c, const char* name) {
+        return c.GetObject("Parameters").GetObject("Item", {Variant(name)}).Get("Value");
+    };
+
+    const Object doubled = command("doubled");
+    add(doubled, "price", 3, 1, Variant(std::int32_t{21}));
+    add(doubled, "total", 3, 2, Variant::Null());
+    add(doubled, "calls", 3, 3, Variant(std::int32_t{5}));
+    doubled.Call("Execute");
+    ASSERT_EQ(automation::LastCallError(), 0) << automation::LastCallException();
+    EXPECT_EQ(value(doubled, "total").IntValue(), 42);
+    EXPECT_EQ(value(doubled, "calls").IntValue(), 6);
+    EXPECT_EQ(value(doubled, "price").IntValue(), 21);
+
+    const Object greet = command("greet");
+    add(greet, "result", 200, 4, Variant::Null());
+    add(greet, "who", 200, 1, Variant("世界"));
+    greet.Call("Execute");
+    ASSERT_EQ(automation::LastCallError(), 0) << automation::LastCallException();
+    EXPECT_EQ(value(greet, "result").Text(), "你好世界");
+
+    const Object upto = command("upto");
+    add(upto, "n", 3, 1, Variant(std::int32_t{7}));
+    const Object rows = upto.CallObject("Execute");
+    ASSERT_EQ(automation::LastCallError(), 0) << automation::LastCallException();
+    EXPECT_EQ(rows.GetObject("Fields").GetObject("Item", {Variant("v")}).GetInt("Value"), 7);
+    rows.Call("MoveNext");
+    EXPECT_EQ(rows.GetObject("Fields").GetObject("Item", {Variant("v")}).GetInt("Value"), 8);
+
+    // A missing procedure is the server's error; the connection goes on working.
+    const Object missing = command("nosuch");
+    missing.Call("Execute");
+    EXPECT_EQ(automation::LastCallError(), automation::kException);
+    EXPECT_NE(automation::LastCallException().find("nosuch"), std::string::npos)
+        << automation::LastCallException();
+    doubled.Call("Execute");
+    EXPECT_EQ(value(doubled, "calls").IntValue(), 7);
+    ASSERT_TRUE(setup.dropDatabase("vmprocs")) << setup.lastErrorDescription();
 }
 
 TEST_F(OnMariaDb, WrongPasswordAndMissingDatabaseFailWithTheServersMessage) {

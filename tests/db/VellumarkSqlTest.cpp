@@ -2,6 +2,7 @@
 // message and a non-zero exit on failure.
 
 #include "mdbwriter/Catalogue.h"
+#include "mdbwriter/MdbWriter.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -164,6 +165,52 @@ TEST_F(VellumarkSqlTest, AccessFilesWithTheirPassword) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Fruit\nApple\nApricot\n");
 #endif
+}
+
+// --types, dates as Access shows them, statements from a file, --help.
+TEST_F(VellumarkSqlTest, TypesDatesFilesAndHelp) {
+    namespace mw = mdbwriter;
+    mw::Writer writer;
+    const int table = writer.addTable("Table1", {{"A", mw::ColumnType::Text, 50},
+                                                 {"G", mw::ColumnType::DateTime},
+                                                 {"I", mw::ColumnType::Boolean}});
+    ASSERT_TRUE(writer.addRow(table, {mw::Str("abc"), mw::Real(36692.0 + 12.5 / 24), mw::Int(1)}));
+    ASSERT_TRUE(writer.addRow(table, {mw::Str("d"), mw::Real(36526.0), mw::Int(0)}));
+    const auto mdb = folder_ / "t.mdb";
+    ASSERT_TRUE(writer.save(mdb.string())) << writer.error();
+    const std::string access = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + mdb.string();
+
+    Result r = RunTool({"--types", access, "select A, G, I from Table1 order by G desc"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "A,G,I\n202/50,7/8,11/2\nabc,2000-6-15 12:30:00,-1\nd,2000-1-1,0\n");
+    r = RunTool({access, "select A & '-' & A from Table1 where I = True and G > #1/1/2000#"});
+    EXPECT_EQ(r.out, "Expr1000\nabc-abc\n");
+
+    const auto lines = folder_ / "lines.sql";
+    vm::testing::WriteBytes(lines, "insert into goods(name) values('f1')\n\n"
+                                   "select count(*) as n from goods\n");
+    r = RunTool({sqlite_, "-f", lines.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "1\nn\n4\n");
+
+    // Blocks between ";" lines; the first failure stops the run and names its line.
+    const auto blocks = folder_ / "blocks.sql";
+    vm::testing::WriteBytes(blocks, "select name\nfrom goods\nwhere id = 1\n;\n\n"
+                                    "select nosuch from goods\n;\ndelete from goods\n");
+    r = RunTool({sqlite_, "-f", blocks.string()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "name\nplain\n");
+    EXPECT_EQ(r.err, "vellumark-sql: " + blocks.string() + ":6: no such column: nosuch\n");
+    r = RunTool({sqlite_, "select count(*) from goods"});
+    EXPECT_EQ(r.out, "count(*)\n4\n"); // the delete never ran
+
+    EXPECT_EQ(RunTool({sqlite_, "-f", (folder_ / "absent.sql").string()}).exitCode, 2);
+    r = RunTool({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* piece :
+         {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=", "Driver={SQLite3 ODBC Driver};Database=",
+          "text;HDR=", "Driver={MySQL ODBC 3.51 Driver}", "--types", "-f FILE"})
+        EXPECT_NE(r.out.find(piece), std::string::npos) << piece;
 }
 
 } // namespace

@@ -354,6 +354,8 @@ HResult Command::Execute(Invocation& call) {
         sql = "select * from " + sql;
     if (text::Trim(sql).empty())
         return call.Throw("Command text was not set for the command object.");
+    if (type == adCmdStoredProc || (options != -1 && (options & adCmdStoredProc)))
+        return CallProcedure(call, options);
     HResult failure = kOk;
     std::string error;
     const Variant overrides = call.Has(1) ? call.Arg(1) : Variant::Missing();
@@ -366,6 +368,59 @@ HResult Command::Execute(Invocation& call) {
     call.SetOut(0, Variant(static_cast<std::int32_t>(affected)));
     if (!recordset)
         return call.Throw(providerError.description);
+    if (options != -1 && (options & adExecuteNoRecords))
+        return call.Return(Variant(std::shared_ptr<Dispatch>()));
+    return call.Return(Variant(std::static_pointer_cast<Dispatch>(recordset)));
+}
+
+// Every parameter goes to the provider with its direction; output and return values come
+// back into the collection, converted to each parameter's type.
+HResult Command::CallProcedure(Invocation& call, int options) {
+    std::vector<Variant> values;
+    std::vector<int> directions;
+    const Variant overrides = call.Has(1) ? call.Arg(1) : Variant::Missing();
+    const std::vector<Variant>* given = nullptr;
+    std::vector<Variant> single;
+    if (!overrides.IsMissing() && !overrides.IsEmpty()) {
+        if (overrides.Type() == VT_VARIANTS) {
+            given = &overrides.Items();
+        } else {
+            single.push_back(overrides);
+            given = &single;
+        }
+    }
+    // Values passed to Execute stand in for the inputs, in order, as ADO takes them.
+    std::size_t next = 0;
+    for (const auto& parameter : parameters_->items) {
+        directions.push_back(parameter->direction);
+        Variant value;
+        if (parameter->direction == 4 || parameter->direction == 2) {
+            values.push_back(Variant::Null());
+            continue;
+        }
+        const Variant& raw = given && next < given->size() ? (*given)[next++] : parameter->value;
+        if (!CoerceToType(parameter->type, raw, value))
+            return call.Throw(
+                FaultText(Fault::DataConversion) + " (parameter " +
+                (parameter->name.empty() ? std::to_string(values.size()) : parameter->name) + ")");
+        values.push_back(std::move(value));
+    }
+    std::int64_t affected = -1;
+    ProviderError providerError;
+    const auto recordset = connection_->CallProcedure(text::Trim(text_), values, directions,
+                                                      commandTimeout_, affected, providerError);
+    call.SetOut(0, Variant(static_cast<std::int32_t>(affected)));
+    if (!recordset)
+        return call.Throw(providerError.description);
+    for (std::size_t i = 0; i < parameters_->items.size(); ++i) {
+        Parameter& parameter = *parameters_->items[i];
+        if (parameter.direction == 1)
+            continue;
+        Variant converted;
+        parameter.value = values[i].IsNull() || !CoerceToType(parameter.type, values[i], converted)
+                              ? values[i]
+                              : converted;
+    }
     if (options != -1 && (options & adExecuteNoRecords))
         return call.Return(Variant(std::shared_ptr<Dispatch>()));
     return call.Return(Variant(std::static_pointer_cast<Dispatch>(recordset)));

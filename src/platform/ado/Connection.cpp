@@ -196,6 +196,29 @@ std::shared_ptr<Recordset> Connection::Run(std::string_view sql,
     return recordset;
 }
 
+std::shared_ptr<Recordset>
+Connection::CallProcedure(const std::string& name, std::vector<Variant>& values,
+                          const std::vector<int>& directions, int timeoutSeconds,
+                          std::int64_t& recordsAffected, ProviderError& error) {
+    recordsAffected = -1;
+    ClearErrors();
+    session_->SetCommandTimeout(timeoutSeconds);
+    StatementResult result;
+    if (!session_->CallProcedure(name, values, directions, result, error)) {
+        ReportError(error);
+        return nullptr;
+    }
+    recordsAffected = result.recordsAffected;
+    auto recordset = std::make_shared<Recordset>();
+    if (result.returnsRows) {
+        recordset->Adopt(std::move(result),
+                         std::static_pointer_cast<Connection>(shared_from_this()), name,
+                         adOpenForwardOnly, adLockReadOnly);
+        Track(recordset);
+    }
+    return recordset;
+}
+
 HResult Connection::Open(Invocation& call) {
     if (session_)
         return call.Throw(FaultText(Fault::ObjectOpen));

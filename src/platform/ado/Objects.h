@@ -75,6 +75,10 @@ public:
     std::shared_ptr<Recordset> Run(std::string_view sql, std::span<const Variant> parameters,
                                    int timeoutSeconds, std::int64_t& recordsAffected,
                                    ProviderError& error);
+    // The same for a stored procedure: the output values come back in `values`.
+    std::shared_ptr<Recordset> CallProcedure(const std::string& name, std::vector<Variant>& values,
+                                             const std::vector<int>& directions, int timeoutSeconds,
+                                             std::int64_t& recordsAffected, ProviderError& error);
 
     HResult Open(Invocation& call);
     HResult Close(Invocation& call);
@@ -384,6 +388,7 @@ public:
     HResult ParametersMember(Invocation& call);
     HResult CreateParameter(Invocation& call);
     HResult Execute(Invocation& call);
+    HResult CallProcedure(Invocation& call, int options);
     HResult Cancel(Invocation& call);
 
 private:

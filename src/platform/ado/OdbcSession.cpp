@@ -895,6 +895,81 @@ bool OdbcSession::Execute(std::string_view sql, std::span<const Variant> paramet
     return Run(sql, parameters, out, error);
 }
 
+// MySQL's CALL hands output parameters back through session variables: each output is given
+// one, filled first for an input-and-output parameter, and read after the call. A function
+// (a return value) is selected. Other servers take the ODBC call escape with inputs only.
+bool OdbcSession::CallProcedure(std::string_view name, std::vector<Variant>& values,
+                                const std::vector<int>& directions, StatementResult& out,
+                                ProviderError& error) {
+    out = {};
+    if (values.size() != directions.size())
+        return Refuse(error, "Parameter object is improperly defined. Inconsistent or incomplete "
+                             "information was provided.");
+    const std::string procedure = text::Trim(std::string(name));
+    if (procedure.empty() || procedure.find_first_of(";()'\"") != std::string::npos)
+        return Refuse(error, "The stored procedure name '" + procedure + "' is not valid.");
+    std::size_t returnAt = values.size();
+    bool outputs = false;
+    for (std::size_t i = 0; i < directions.size(); ++i) {
+        if (directions[i] == 4) {
+            if (returnAt != values.size())
+                return Refuse(error, "A command has one return-value parameter at most.");
+            returnAt = i;
+        } else if (directions[i] == 2 || directions[i] == 3) {
+            outputs = true;
+        }
+    }
+    if (dialect_ != Dialect::MySql) {
+        if (outputs || returnAt != values.size())
+            return Refuse(error, "Output and return-value parameters of stored procedures are "
+                                 "read here from MySQL servers only.");
+        std::string marks;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            marks += i ? ",?" : "?";
+        return Run("{call " + procedure + "(" + marks + ")}", values, out, error);
+    }
+    if (outputs && returnAt != values.size())
+        return Refuse(error, "A function takes input parameters only.");
+    std::string arguments, readBack;
+    std::vector<Variant> inputs;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i == returnAt)
+            continue;
+        arguments += arguments.empty() ? "" : ", ";
+        if (directions[i] != 2 && directions[i] != 3) {
+            arguments += "?";
+            inputs.push_back(values[i]);
+            continue;
+        }
+        const std::string variable = "@vm_out" + std::to_string(i);
+        StatementResult ignored;
+        const Variant start = directions[i] == 3 ? values[i] : Variant::Null();
+        if (!Run("SET " + variable + " = ?", std::span<const Variant>(&start, 1), ignored, error))
+            return false;
+        arguments += variable;
+        readBack += (readBack.empty() ? "" : ", ") + variable;
+    }
+    if (returnAt != values.size()) {
+        StatementResult result;
+        if (!Run("SELECT " + procedure + "(" + arguments + ")", inputs, result, error))
+            return false;
+        values[returnAt] = result.rows.empty() ? Variant::Null() : result.rows[0][0];
+        out.recordsAffected = 0;
+        return true;
+    }
+    if (!Run("CALL " + procedure + "(" + arguments + ")", inputs, out, error))
+        return false;
+    if (readBack.empty())
+        return true;
+    StatementResult read;
+    if (!Run("SELECT " + readBack, {}, read, error))
+        return false;
+    for (std::size_t i = 0, k = 0; i < values.size() && !read.rows.empty(); ++i)
+        if (directions[i] == 2 || directions[i] == 3)
+            values[i] = read.rows[0][k++];
+    return true;
+}
+
 bool OdbcSession::SetAutocommit(bool on, ProviderError& error) {
     const SQLRETURN rc = SQLSetConnectAttr(connection_, SQL_ATTR_AUTOCOMMIT,
                                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(

@@ -66,6 +66,9 @@ public:
     bool UpdateRow(const RowChange& change, ProviderError& error) override;
     bool DeleteRow(const RowChange& change, ProviderError& error) override;
     bool Tables(StatementResult& out, ProviderError& error) override;
+    bool CallProcedure(std::string_view name, std::vector<Variant>& values,
+                       const std::vector<int>& directions, StatementResult& out,
+                       ProviderError& error) override;
 
     // The database product the driver reports ("MariaDB", "SQLite", ...).
     const std::string& DbmsName() const { return dbms_; }

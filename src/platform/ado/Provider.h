@@ -119,6 +119,21 @@ public:
     virtual bool UpdateRow(const RowChange& change, ProviderError& error) = 0;
     virtual bool DeleteRow(const RowChange& change, ProviderError& error) = 0;
 
+    // Calls a stored procedure (or a function, when one parameter is its return value).
+    // `values` hold one value per parameter, in order; `directions` their ADO directions (1
+    // input, 2 output, 3 input and output, 4 return value). The values of the output and
+    // return-value parameters are written back into `values`.
+    virtual bool CallProcedure(std::string_view name, std::vector<Variant>& values,
+                               const std::vector<int>& directions, StatementResult& out,
+                               ProviderError& error) {
+        (void)name, (void)values, (void)directions, (void)out;
+        error = {};
+        error.description =
+            "Stored procedures are not supported by the " + ProviderName() + " provider here.";
+        error.sqlState = "IM001";
+        return false;
+    }
+
     // The tables schema rowset (OpenSchema 20): TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME,
     // TABLE_TYPE, TABLE_GUID, DESCRIPTION, TABLE_PROPID, DATE_CREATED, DATE_MODIFIED.
     virtual bool Tables(StatementResult& out, ProviderError& error) = 0;

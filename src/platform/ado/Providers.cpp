@@ -7,8 +7,10 @@
 #include "platform/fs/Path.h"
 #include "platform/text/Gbk.h"
 
+#include <filesystem>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef VM_HAVE_JET
 #include "platform/ado/jet/JetReader.h"
@@ -42,23 +44,44 @@ bool IsRegularFile(const std::string& linuxPath) {
     return ::stat(linuxPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The SQLite driver's switches are true when they begin with Y, T or a digit from 1.
+bool DriverSwitch(const std::string& value) {
+    return !value.empty() && std::string_view("YyTt123456789").find(value[0]) != std::string::npos;
+}
+
 std::unique_ptr<Session> OpenSqlite(const ConnectionString& odbc, const OpenRequest& request,
                                     ProviderError& error) {
     const std::string database = odbc.Get("Database");
     const std::string path = DataSourcePath(database);
-    // The driver's NoCreat switch: only an explicit 0 makes a missing file.
-    const bool create = odbc.Has("NoCreat") && odbc.Get("NoCreat") == "0";
-    if (path.empty() || (!create && !IsRegularFile(path))) {
+    // As the driver does, a missing file is made unless NoCreat is set (or the open is for
+    // reading only, which can make nothing).
+    const bool readOnly = request.mode == 1;
+    const bool create = !readOnly && !DriverSwitch(odbc.Get("NoCreat"));
+    const auto fail = [&](const std::string& why) {
         error = {};
-        error.description = "Unable to open database file: '" + database + "' does not exist.";
+        error.description = "Unable to open database file: '" + database + "' " + why;
         error.source = kSqliteDriver;
         error.sqlState = "HY000";
         return nullptr;
+    };
+    if (path.empty())
+        return fail("does not exist.");
+    if (!IsRegularFile(path)) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0)
+            return fail("is not a file.");
+        if (!create)
+            return fail("does not exist.");
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            return fail("cannot be created: its folder does not exist.");
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0)
+            return fail("cannot be created: no permission to write in its folder.");
     }
     SqliteSession::Options options;
     options.providerName = kOdbcProvider;
     options.errorSource = kSqliteDriver;
-    options.readOnly = request.mode == 1;
+    options.readOnly = readOnly;
     // PWD is accepted and ignored: a plain SQLite file has no password.
     return SqliteSession::OpenFile(path, create, request.connectionTimeout * 1000,
                                    std::move(options), error);
@@ -168,6 +191,7 @@ std::unique_ptr<Session> OpenJet(const ConnectionString& cs, const OpenRequest& 
     options.providerName = kJetProvider;
     options.errorSource = error.source;
     options.encoding = SqliteSession::Encoding::Gbk;
+    options.accessSql = true;
     options.readOnly = true;
     options.readOnlyMessage = "Cannot update. Database or object is read-only: the Access "
                               "provider does not write .mdb files.";

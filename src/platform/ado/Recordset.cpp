@@ -792,6 +792,17 @@ HResult Recordset::Move(Invocation& call) {
         return hr;
     if (streaming_ && !call.Has(1) && count < 0)
         return Fail(call, Fault::NoBackwardFetch);
+    // A forward-only cursor has no bookmarks and cannot go back to its first row.
+    if (openCursorType_ == adOpenForwardOnly && call.Has(1)) {
+        int constant = 0;
+        const bool current = ToInt(call.Arg(1), constant) && constant == adBookmarkCurrent;
+        if (!current)
+            return Fail(call, constant == adBookmarkFirst && call.Arg(1).Type() != VT_R8
+                                  ? Fault::NoBackwardFetch
+                                  : Fault::NotCapable);
+        if (count < 0)
+            return Fail(call, Fault::NoBackwardFetch);
+    }
     if (streaming_ && !call.Has(1)) {
         if (view_.empty())
             return count == 0 ? kOk : Fail(call, Fault::NoCurrentRecord);
@@ -938,6 +949,8 @@ HResult Recordset::AbsolutePage(Invocation& call) {
 HResult Recordset::Bookmark(Invocation& call) {
     if (!open_)
         return Fail(call, Fault::ObjectClosed);
+    if (openCursorType_ == adOpenForwardOnly)
+        return Fail(call, Fault::NotCapable);
     if (const HResult hr = Materialise(call); automation::Failed(hr))
         return hr;
     if (call.IsPut()) {
@@ -972,6 +985,12 @@ HResult Recordset::Find(Invocation& call) {
         return Fail(call, Fault::InvalidArgument);
     if (direction == adSearchBackward && openCursorType_ == adOpenForwardOnly)
         return Fail(call, Fault::NoBackwardFetch);
+    // Forward-only, Find searches on from the current row; a start bookmark needs bookmarks.
+    if (openCursorType_ == adOpenForwardOnly && call.Has(3)) {
+        int constant = 0;
+        if (!ToInt(call.Arg(3), constant) || constant != adBookmarkCurrent)
+            return Fail(call, Fault::NotCapable);
+    }
     if (!findCriteria_ || text != findText_) {
         std::string error;
         std::unique_ptr<Criteria> parsed = Criteria::Parse(text, columns_, error);
@@ -1020,6 +1039,8 @@ HResult Recordset::Find(Invocation& call) {
 HResult Recordset::Filter(Invocation& call) {
     if (call.IsPut()) {
         const Variant& value = call.Value();
+        if (open_ && openCursorType_ == adOpenForwardOnly)
+            return Fail(call, Fault::NotCapable);
         if (value.Type() == VT_BSTR) {
             if (!open_)
                 return Fail(call, Fault::ObjectClosed);
@@ -1052,6 +1073,8 @@ HResult Recordset::Sort(Invocation& call) {
         std::string text;
         if (!call.Value().ToText(text))
             return Fail(call, Fault::InvalidArgument);
+        if (open_ && openCursorType_ == adOpenForwardOnly)
+            return Fail(call, Fault::NotCapable);
         sort_ = Trimmed(text);
         if (open_) {
             if (const HResult hr = FinishEdit(call); automation::Failed(hr))
@@ -1407,6 +1430,9 @@ HResult Recordset::Save(Invocation& call) {
                           "as XML (adPersistXML, 1).");
     if (format != adPersistXML)
         return Fail(call, Fault::InvalidArgument);
+    // Saving writes every row from the first: a forward-only cursor cannot go back to them.
+    if (openCursorType_ == adOpenForwardOnly)
+        return Fail(call, Fault::NotCapable);
     if (const HResult hr = FinishEdit(call); automation::Failed(hr))
         return hr;
     if (const HResult hr = Materialise(call); automation::Failed(hr))

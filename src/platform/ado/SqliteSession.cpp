@@ -6,6 +6,7 @@
 #include "platform/text/Codepage.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -104,6 +105,58 @@ Kind Classify(const char* declared, int& type, std::int64_t& size, int& attribut
     return Kind::Any;
 }
 
+// The declared types of the Access copies (Access's type names) as ADO's Jet provider reports
+// them; a name of another kind is read as a SQLite file's would be.
+Kind ClassifyAccess(const char* declared, ColumnInfo& column) {
+    const std::string decl = UpperAscii(declared);
+    const std::size_t open = decl.find('(');
+    const std::string name = decl.substr(0, open);
+    const auto sized = [&](std::int64_t fallback) {
+        const std::int64_t n = open == std::string::npos ? 0 : std::atoll(decl.c_str() + open + 1);
+        return n > 0 ? n : fallback;
+    };
+    const auto set = [&](int type, std::int64_t size, int attributes, Kind kind) {
+        column.type = type, column.definedSize = size, column.attributes |= attributes;
+        return kind;
+    };
+    if (name == "YESNO" || name == "BIT")
+        return set(adBoolean, 2, adFldFixed, Kind::Bool);
+    if (name == "BYTE")
+        return set(adUnsignedTinyInt, 1, adFldFixed, Kind::Integer);
+    if (name == "SMALLINT" || name == "SHORT")
+        return set(adSmallInt, 2, adFldFixed, Kind::Integer);
+    if (name == "INTEGER" || name == "LONG" || name == "COUNTER")
+        return set(adInteger, 4, adFldFixed, Kind::Integer);
+    if (name == "SINGLE")
+        return set(adSingle, 4, adFldFixed, Kind::Single);
+    if (name == "DOUBLE" || name == "REAL" || name == "FLOAT")
+        return set(adDouble, 8, adFldFixed, Kind::Real);
+    if (name == "CURRENCY")
+        return set(adCurrency, 8, adFldFixed, Kind::Numeric);
+    if (name == "DATETIME")
+        return set(adDate, 8, adFldFixed, Kind::Date);
+    if (name == "TEXT" || name == "VARCHAR" || name == "CHAR")
+        return set(adVarWChar, sized(255), 0, Kind::Text);
+    if (name == "LONGTEXT" || name == "MEMO")
+        return set(adLongVarWChar, kLongTextSize, adFldLong, Kind::Text);
+    if (name == "BINARY")
+        return set(adVarBinary, sized(510), 0, Kind::Blob);
+    if (name == "LONGBINARY")
+        return set(adLongVarBinary, 1073741823, adFldLong, Kind::Blob);
+    if (name == "GUID")
+        return set(adGUID, 16, adFldFixed, Kind::Text);
+    if (name == "DECIMAL") {
+        if (open != std::string::npos) {
+            column.precision = std::atoi(decl.c_str() + open + 1);
+            const std::size_t comma = decl.find(',', open);
+            column.numericScale =
+                comma == std::string::npos ? 0 : std::atoi(decl.c_str() + comma + 1);
+        }
+        return set(adNumeric, 19, adFldFixed, Kind::Numeric);
+    }
+    return Classify(declared, column.type, column.definedSize, column.attributes);
+}
+
 Kind KindOf(int type) {
     switch (type) {
     case adBoolean:
@@ -111,19 +164,24 @@ Kind KindOf(int type) {
     case adBigInt:
         return Kind::BigInt;
     case adInteger:
+    case adSmallInt:
+    case adUnsignedTinyInt:
         return Kind::Integer;
     case adDate:
         return Kind::Date;
     case adVarWChar:
     case adLongVarWChar:
+    case adGUID:
         return Kind::Text;
     case adLongVarBinary:
+    case adVarBinary:
         return Kind::Blob;
     case adSingle:
         return Kind::Single;
     case adDouble:
         return Kind::Real;
     case adNumeric:
+    case adCurrency:
         return Kind::Numeric;
     default:
         return Kind::Any;
@@ -254,6 +312,8 @@ std::unique_ptr<SqliteSession> SqliteSession::OpenFile(const std::string& linuxP
 
 std::unique_ptr<SqliteSession> SqliteSession::Adopt(sqlite3* db, Options options) {
     sqlite3_extended_result_codes(db, 1);
+    if (options.accessSql)
+        RegisterAccessFunctions(db);
     return std::unique_ptr<SqliteSession>(new SqliteSession(db, std::move(options)));
 }
 
@@ -344,8 +404,11 @@ void SqliteSession::Describe(sqlite3_stmt* stmt, std::vector<ColumnInfo>& column
         const char* name = sqlite3_column_name(stmt, i);
         column.name = FromDb(name ? name : "");
         column.attributes = adFldUnknownUpdatable;
-        Classify(sqlite3_column_decltype(stmt, i), column.type, column.definedSize,
-                 column.attributes);
+        if (options_.accessSql)
+            ClassifyAccess(sqlite3_column_decltype(stmt, i), column);
+        else
+            Classify(sqlite3_column_decltype(stmt, i), column.type, column.definedSize,
+                     column.attributes);
         const char* table = sqlite3_column_table_name(stmt, i);
         const char* origin = sqlite3_column_origin_name(stmt, i);
         bool nullable = true;
@@ -450,11 +513,85 @@ bool SqliteSession::Prepare(std::string_view sql, std::span<const Variant> param
     return true;
 }
 
+bool SqliteSession::Rewrite(std::string_view sql, AccessStatement& out,
+                            ProviderError& error) const {
+    if (!options_.accessSql) {
+        out = {};
+        out.sql = std::string(sql);
+        return true;
+    }
+    std::string message;
+    if (TranslateAccessSql(sql, out, message))
+        return true;
+    error = {};
+    error.description = message;
+    error.source = options_.errorSource;
+    error.sqlState = "42000";
+    return false;
+}
+
+void SqliteSession::ApplyHints(const AccessStatement& statement,
+                               std::vector<ColumnInfo>& columns) const {
+    for (std::size_t i = 0; i < columns.size() && i < statement.dateColumns.size(); ++i)
+        if (statement.dateColumns[i] && columns[i].type == adVariant) {
+            columns[i].type = adDate, columns[i].definedSize = 8;
+            columns[i].attributes |= adFldFixed;
+        }
+}
+
+void SqliteSession::ApplyTop(const AccessStatement& statement, StatementResult& out) {
+    if (statement.top <= 0 || !out.returnsRows)
+        return;
+    const std::size_t total = out.rows.size();
+    std::size_t keep = total;
+    if (statement.topPercent)
+        keep =
+            static_cast<std::size_t>(std::ceil(static_cast<double>(total) * statement.top / 100));
+    else if (statement.top < static_cast<double>(total))
+        keep = static_cast<std::size_t>(statement.top);
+    keep = std::min(keep, total);
+    const std::size_t visible =
+        out.columns.size() - static_cast<std::size_t>(statement.hiddenColumns);
+    const auto key = [&](int tie) {
+        return tie >= 0 ? static_cast<std::size_t>(tie)
+                        : visible + static_cast<std::size_t>(-tie) - 1;
+    };
+    // Rows that tie with the last one kept on every ORDER BY key come along.
+    if (keep > 0 && !statement.tieColumns.empty()) {
+        const Row& last = out.rows[keep - 1];
+        while (keep < total) {
+            bool same = true;
+            for (const int tie : statement.tieColumns) {
+                const Variant& a = last[key(tie)];
+                const Variant& b = out.rows[keep][key(tie)];
+                std::string ta, tb;
+                same = same && a.Type() == b.Type() &&
+                       (a.IsNull() || (a.ToText(ta) && b.ToText(tb) && ta == tb));
+            }
+            if (!same)
+                break;
+            ++keep;
+        }
+    }
+    out.rows.resize(keep);
+    out.columns.resize(visible);
+    for (Row& row : out.rows)
+        row.resize(visible);
+}
+
 bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameters,
                         StatementResult& out, ProviderError& error, bool checkReadOnly) {
+    // The session's own statements are SQLite's already.
+    AccessStatement statement;
+    statement.sql = std::string(sql);
+    return RunRewritten(statement, parameters, out, error, checkReadOnly);
+}
+
+bool SqliteSession::RunRewritten(const AccessStatement& access, std::span<const Variant> parameters,
+                                 StatementResult& out, ProviderError& error, bool checkReadOnly) {
     out = {};
     Statement statement;
-    if (!Prepare(sql, parameters, statement.stmt, error, checkReadOnly))
+    if (!Prepare(access.sql, parameters, statement.stmt, error, checkReadOnly))
         return false;
 
     if (commandTimeout_ > 0) {
@@ -464,8 +601,10 @@ bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameter
     const int before = sqlite3_total_changes(db_);
     const int columns = sqlite3_column_count(statement.stmt);
     out.returnsRows = columns > 0;
-    if (out.returnsRows)
+    if (out.returnsRows) {
         Describe(statement.stmt, out.columns);
+        ApplyHints(access, out.columns);
+    }
     int rc;
     while ((rc = sqlite3_step(statement.stmt)) == SQLITE_ROW) {
         if (!out.returnsRows)
@@ -483,6 +622,7 @@ bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameter
         out = {};
         return false;
     }
+    ApplyTop(access, out);
     for (std::size_t i = 0; i < out.columns.size(); ++i)
         if (out.columns[i].type == adVariant)
             InferType(out.columns[i], out.rows, i);
@@ -492,7 +632,10 @@ bool SqliteSession::Run(std::string_view sql, std::span<const Variant> parameter
 
 bool SqliteSession::Execute(std::string_view sql, std::span<const Variant> parameters,
                             StatementResult& out, ProviderError& error) {
-    return Run(sql, parameters, out, error, true);
+    AccessStatement statement;
+    if (!Rewrite(sql, statement, error))
+        return false;
+    return RunRewritten(statement, parameters, out, error, true);
 }
 
 // Steps one statement as its reader asks for rows. Each fetch gets the whole command timeout:
@@ -601,18 +744,30 @@ std::unique_ptr<RowCursor> SqliteSession::Query(std::string_view sql,
                                                 std::vector<ColumnInfo>& columns,
                                                 ProviderError& error) {
     columns.clear();
+    AccessStatement access;
+    if (!Rewrite(sql, access, error))
+        return nullptr;
+    if (access.top > 0) {
+        // The rows TOP keeps are known only once all of them are.
+        StatementResult result;
+        if (!RunRewritten(access, parameters, result, error, true))
+            return nullptr;
+        columns = std::move(result.columns);
+        return std::make_unique<MaterialisedCursor>(std::move(result.rows));
+    }
     sqlite3_stmt* stmt = nullptr;
-    if (!Prepare(sql, parameters, stmt, error, true))
+    if (!Prepare(access.sql, parameters, stmt, error, true))
         return nullptr;
     if (sqlite3_column_count(stmt) == 0) {
         // An action statement runs to completion here, as through Execute.
         sqlite3_finalize(stmt);
         StatementResult ignored;
-        if (!Run(sql, parameters, ignored, error, true))
+        if (!RunRewritten(access, parameters, ignored, error, true))
             return nullptr;
         return std::make_unique<MaterialisedCursor>(std::vector<Row>());
     }
     Describe(stmt, columns);
+    ApplyHints(access, columns);
     auto cursor = std::make_unique<SqliteCursor>(*this, stmt, columns);
     // Expression columns are typed from their first values rather than from every row.
     constexpr std::size_t kTypingRows = 100;

@@ -3,6 +3,7 @@
 // Access reader fills. File databases hold UTF-8, as SQLite expects; the in-memory copies hold
 // GBK already, so nothing is converted per value when the catalogue is read.
 
+#include "platform/ado/AccessSql.h"
 #include "platform/ado/Provider.h"
 
 #include <chrono>
@@ -24,6 +25,9 @@ public:
         Encoding encoding = Encoding::Utf8;
         bool readOnly = false;
         std::string readOnlyMessage; // why writes are refused (GBK); a default when empty
+        // Statements are in Access's dialect and columns carry Access's declared types (the
+        // Access reader's and the text provider's copies).
+        bool accessSql = false;
     };
 
     // Opens an existing file (`create` also makes a missing one). Null on failure.
@@ -62,6 +66,13 @@ private:
     std::string FromDb(std::string_view bytes) const;
     bool Fail(ProviderError& error, std::string_view what = {}) const;
     bool Refuse(ProviderError& error) const;
+    // The statement in SQLite's dialect: Access's rewritten, SQLite's own as it is.
+    bool Rewrite(std::string_view sql, AccessStatement& out, ProviderError& error) const;
+    // Cuts the rows to what the statement's TOP keeps and drops the columns added for it.
+    static void ApplyTop(const AccessStatement& statement, StatementResult& out);
+    void ApplyHints(const AccessStatement& statement, std::vector<ColumnInfo>& columns) const;
+    bool RunRewritten(const AccessStatement& statement, std::span<const Variant> parameters,
+                      StatementResult& out, ProviderError& error, bool checkReadOnly);
     // Prepares and binds one statement; on failure nothing is left to finalize.
     bool Prepare(std::string_view sql, std::span<const Variant> parameters, sqlite3_stmt*& out,
                  ProviderError& error, bool checkReadOnly);

@@ -346,6 +346,7 @@ std::unique_ptr<Session> OpenTextFolder(const std::string& linuxFolder, bool hea
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
     SqliteSession::Options options;
+    options.accessSql = true;
     options.providerName = "Microsoft.Jet.OLEDB.4.0";
     options.errorSource = kTextSource;
     options.encoding = SqliteSession::Encoding::Gbk;

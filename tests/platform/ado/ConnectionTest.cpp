@@ -100,8 +100,11 @@ TEST_F(ConnectionTest, OpenFailuresNameWhatIsMissing) {
          "Excel 8.0"},
         {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (folder_ / "absent.mdb").string() + ";",
          "absent.mdb"},
-        {"Driver={SQLite3 ODBC Driver};Database=" + (folder_ / "absent.db").string() + ";",
-         "absent.db"},
+        {"Driver={SQLite3 ODBC Driver};Database=" + (folder_ / "absent.db").string() +
+             ";NoCreat=1;",
+         "absent.db' does not exist."},
+        {"Driver={SQLite3 ODBC Driver};Database=" + (folder_ / "no" / "such.db").string() + ";",
+         "cannot be created: its folder does not exist."},
         {"Driver={SQLite3 ODBC Driver};Database=" + notDb.string() + ";", "not-a-db.db"},
         {"Driver={SQLite3 ODBC Driver};Database=Q:\\elsewhere.db;", "Q:\\elsewhere.db"},
         {"Data Source=x;", "no default driver"},
@@ -115,13 +118,28 @@ TEST_F(ConnectionTest, OpenFailuresNameWhatIsMissing) {
         EXPECT_NE(error.find(c.expectedInError), std::string::npos)
             << c.connectionString << " -> " << error;
     }
-    // A missing file is not created unless the driver is told to.
+    // As the driver does, a missing file is made unless NoCreat is true, and can be written.
     EXPECT_FALSE(std::filesystem::exists(folder_ / "absent.db"));
-    const Object connection = CreateObject("ADODB.Connection");
-    connection.Call("Open", {Variant("Driver={SQLite3 ODBC Driver};Database=" +
-                                     (folder_ / "new.db").string() + ";NoCreat=0;")});
-    EXPECT_EQ(LastCallError(), 0);
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "new.db"));
+    for (const char* noCreat : {"", "NoCreat=0;", "NoCreat=no;"}) {
+        std::filesystem::remove(folder_ / "new.db");
+        const Object connection = CreateObject("ADODB.Connection");
+        connection.Call("Open", {Variant("Driver={SQLite3 ODBC Driver};Database=" +
+                                         (folder_ / "new.db").string() + ";" + noCreat)});
+        ASSERT_EQ(LastCallError(), 0) << noCreat << LastProviderError(connection);
+        connection.Call("Execute", {Variant("create table t(a INTEGER)")});
+        connection.Call("Execute", {Variant("insert into t values(5)")});
+        const Object rs = connection.CallObject("Execute", {Variant("select a from t")});
+        EXPECT_EQ(
+            rs.GetObject("Fields").GetObject("Item", {Variant(std::int32_t{0})}).GetInt("Value"),
+            5);
+    }
+    // Read-only opens make nothing.
+    const Object reader = CreateObject("ADODB.Connection");
+    reader.Put("Mode", Variant(std::int32_t{1}));
+    reader.Call("Open", {Variant("Driver={SQLite3 ODBC Driver};Database=" +
+                                 (folder_ / "other.db").string() + ";")});
+    EXPECT_EQ(LastCallError(), automation::kException);
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "other.db"));
 }
 
 TEST_F(ConnectionTest, ExecuteReportsRecordsAffected) {

@@ -71,28 +71,37 @@ std::string Gbk(const char* utf8) {
     return out;
 }
 
-const char* DeclaredType(int type) {
-    switch (type) {
+// Access's own type names, which the provider reads back as ADO's types. Each keeps the
+// SQLite affinity the copy's values need: numbers stay numbers, texts stay texts.
+std::string DeclaredType(const MdbColumn& col, bool jet4) {
+    switch (col.col_type) {
     case MDB_BOOL:
+        return "YESNO";
     case MDB_BYTE:
+        return "BYTE";
     case MDB_INT:
+        return "SMALLINT";
     case MDB_LONGINT:
-        return "INTEGER";
+        return col.is_long_auto ? "COUNTER" : "INTEGER";
     case MDB_FLOAT:
+        return "SINGLE";
     case MDB_DOUBLE:
-        return "REAL";
+        return "DOUBLE";
     case MDB_MONEY:
         return "CURRENCY";
     case MDB_DATETIME:
         return "DATETIME";
-    case MDB_TEXT:
+    case MDB_TEXT: // Jet 4 counts the size in bytes of UCS-2
+        return "TEXT(" + std::to_string(jet4 ? col.col_size / 2 : col.col_size) + ")";
     case MDB_MEMO:
-        return "TEXT";
+        return "LONGTEXT";
     case MDB_BINARY:
+        return "BINARY(" + std::to_string(col.col_size) + ")";
     case MDB_OLE:
-        return "BLOB";
+        return "LONGBINARY";
     case MDB_NUMERIC:
-        return "DECIMAL";
+        return "DECIMAL(" + std::to_string(col.col_prec) + "," + std::to_string(col.col_scale) +
+               ")";
     case MDB_REPID:
         return "GUID";
     default:
@@ -114,7 +123,7 @@ public:
         for (unsigned i = 0; i < table_->num_cols; ++i) {
             const auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
             frame_.text(Gbk(col->name));
-            frame_.text(DeclaredType(col->col_type));
+            frame_.text(DeclaredType(*col, jet4_));
         }
         out_.send(frame_.finish());
     }
@@ -158,7 +167,7 @@ private:
         const auto* value = static_cast<const std::uint8_t*>(field.value);
         const std::size_t size = field.siz > 0 ? static_cast<std::size_t>(field.siz) : 0;
         if (col.col_type == MDB_BOOL) {
-            integer(field.is_null ? 0 : 1); // a boolean lives in the null mask
+            integer(field.is_null ? 0 : -1); // a boolean lives in the null mask; True is -1
             return;
         }
         if (field.is_null || !value) {

@@ -70,10 +70,14 @@ TEST_F(CatalogueFile, KeepsColumnNamesAndTypes) {
     Db db = MemoryDb();
     ASSERT_TRUE(MaterialiseMdb(path_, kPassword, db.get()).ok);
     const Table columns = Query(db.get(), "select name, type from pragma_table_info('List')");
-    const Table expected = {{"ID", "INTEGER"},   {"名称", "TEXT"},        {"介绍", "TEXT"},
-                            {"作者", "TEXT"},    {"地址", "TEXT"},        {"视频", "TEXT"},
-                            {"大小", "TEXT"},    {"修改时间", "INTEGER"}, {"样式值", "INTEGER"},
-                            {"权重", "INTEGER"}, {"编号", "INTEGER"}};
+    // Access's own type names: the provider reads ADO's types and sizes from them.
+    const Table expected = {{"ID", "INTEGER"},    {"名称", "TEXT(255)"},   {"介绍", "LONGTEXT"},
+                            {"作者", "TEXT(50)"}, {"地址", "TEXT(255)"},   {"视频", "TEXT(255)"},
+                            {"大小", "TEXT(50)"}, {"修改时间", "INTEGER"}, {"样式值", "SMALLINT"},
+                            {"权重", "INTEGER"},  {"编号", "INTEGER"}};
+    // ... with the affinities the values need.
+    EXPECT_EQ(Query(db.get(), "select typeof(ID), typeof(名称), typeof(样式值) from List limit 1"),
+              Table({{"integer", "text", "integer"}}));
     EXPECT_EQ(columns, expected);
     EXPECT_EQ(Query(db.get(), "select name from sqlite_master where type = 'index'"), Table{});
 }
