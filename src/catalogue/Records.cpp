@@ -29,6 +29,23 @@ std::uint64_t FoldedHash(std::string_view text) {
     return hash;
 }
 
+// Appends `text` with its ASCII capitals folded, as text::ToLowerAscii folds them (a two-byte
+// character's trail byte stays), without a copy of its own per row.
+void AppendFolded(std::string& out, std::string_view text) {
+    const std::size_t from = out.size();
+    out += text;
+    for (std::size_t at = from; at < out.size();) {
+        const unsigned char c = static_cast<unsigned char>(out[at]);
+        if (c >= 0x80) {
+            at += 2;
+            continue;
+        }
+        if (c >= 'A' && c <= 'Z')
+            out[at] = static_cast<char>(c - 'A' + 'a');
+        ++at;
+    }
+}
+
 bool StartsACharacter(std::string_view text, std::size_t offset) {
     std::size_t at = 0;
     while (at < offset)
@@ -49,11 +66,18 @@ CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)
     byAddress_.reserve(tables_.list.size());
     titles_.start.push_back(0);
     authors_.start.push_back(0);
+    std::size_t titleBytes = 0, authorBytes = 0;
+    for (const ResourceRecord& r : tables_.list) {
+        titleBytes += r.title.size();
+        authorBytes += r.author.size();
+    }
+    titles_.text.reserve(titleBytes);
+    authors_.text.reserve(authorBytes);
     for (std::uint32_t i = 0; i < tables_.list.size(); ++i) {
         const ResourceRecord& r = tables_.list[i];
-        titles_.text += text::ToLowerAscii(r.title);
+        AppendFolded(titles_.text, r.title);
         titles_.start.push_back(static_cast<std::uint32_t>(titles_.text.size()));
-        authors_.text += text::ToLowerAscii(r.author);
+        AppendFolded(authors_.text, r.author);
         authors_.start.push_back(static_cast<std::uint32_t>(authors_.text.size()));
         weights_.push_back(r.weight);
         if (!tables_.listCategoryNull[i])
