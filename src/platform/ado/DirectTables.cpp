@@ -5,6 +5,7 @@
 #include "platform/ado/Provider.h"
 #include "platform/text/Gbk.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <vector>
 
@@ -46,9 +47,11 @@ std::string_view DeclaredFor(DirectKind kind) {
 // Routes the rows of the tables asked for to their takers, each value to its column.
 class Tap : public jet::RowTap {
 public:
-    explicit Tap(std::span<const DirectRequest> requests) : requests_(requests) {}
+    explicit Tap(std::span<const DirectRequest> requests, std::size_t fileSize)
+        : requests_(requests), fileSize_(fileSize) {}
 
-    bool TakeTable(std::string_view name, std::span<const jet::TapColumn> columns) override {
+    bool TakeTable(std::string_view name, std::span<const jet::TapColumn> columns,
+                   std::uint32_t rows) override {
         current_ = nullptr;
         for (const DirectRequest& request : requests_)
             if (SameName(request.table, name))
@@ -68,6 +71,8 @@ public:
             }
         }
         values_.assign(current_->columns.size(), DirectValue{});
+        // A row takes more than 16 bytes of the file: a count beyond that is damage.
+        current_->rows->Expect(std::min<std::size_t>(rows, fileSize_ / 16));
         return true;
     }
 
@@ -102,15 +107,19 @@ public:
 
 private:
     std::span<const DirectRequest> requests_;
+    std::size_t fileSize_;
     const DirectRequest* current_ = nullptr;
     std::vector<int> positions_;
     std::vector<DirectValue> values_;
     bool notServed_ = false;
 };
 
-bool IsRegularFile(const std::string& linuxPath) {
+// The file's size, or -1 when it is no regular file.
+long long RegularFileSize(const std::string& linuxPath) {
     struct stat info {};
-    return ::stat(linuxPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (::stat(linuxPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<long long>(info.st_size);
 }
 #endif
 
@@ -126,7 +135,8 @@ DirectResult ReadAccessTables(std::string_view connectionString,
     // What the connection's open checks, in its order and with its texts.
     const std::string source = cs.Get("Data Source");
     const std::string path = DataSourcePath(source);
-    if (path.empty() || !IsRegularFile(path)) {
+    const long long size = path.empty() ? -1 : RegularFileSize(path);
+    if (size < 0) {
         error = "Could not find file '" + source + "'.";
         return DirectResult::NotOpened;
     }
@@ -140,7 +150,7 @@ DirectResult ReadAccessTables(std::string_view connectionString,
         error = "Out of memory while opening '" + source + "'.";
         return DirectResult::NotOpened;
     }
-    Tap tap(requests);
+    Tap tap(requests, static_cast<std::size_t>(size));
     const jet::JetOpenResult result =
         jet::MaterialiseMdb(path, cs.Get("Jet OLEDB:Database Password"), db, &tap);
     sqlite3_close_v2(db);

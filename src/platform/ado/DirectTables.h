@@ -30,6 +30,9 @@ struct DirectValue {
 class DirectRows {
 public:
     virtual ~DirectRows() = default;
+    // The number of rows the file says will come; a hint for making room, no more (a damaged
+    // file may say anything, and then fails to open).
+    virtual void Expect(std::size_t rows) { (void)rows; }
     // One row, the values in the order of the columns asked for; a column the table lacks
     // reads as NULL, as a field the recordset lacks does.
     virtual void TakeRow(std::span<const DirectValue> values) = 0;

@@ -97,6 +97,7 @@ private:
             create += (i ? ", " : "") + Quoted(column) + " " + std::string(type);
             insert += i ? ",?" : "?";
         }
+        const std::uint32_t rows = in.u32();
         if (in.failed() || !in.atEnd() || count == 0)
             return fail("the reader sent a damaged table definition");
         // The definition goes into the database even when the tap takes the rows: what SQLite
@@ -105,7 +106,7 @@ private:
             return false;
         insert_.reset();
         columns_ = count;
-        tapping_ = tap_ != nullptr && tap_->TakeTable(name, columns);
+        tapping_ = tap_ != nullptr && tap_->TakeTable(name, columns, rows);
         if (tapping_) {
             cells_.resize(count);
             return true;

@@ -43,7 +43,9 @@ class RowTap {
 public:
     virtual ~RowTap() = default;
     // A table starts (its definition is already in `target`); true to take its rows here.
-    virtual bool TakeTable(std::string_view nameGbk, std::span<const TapColumn> columns) = 0;
+    // `rows` is what the file says the table holds: the open fails unless that many come.
+    virtual bool TakeTable(std::string_view nameGbk, std::span<const TapColumn> columns,
+                           std::uint32_t rows) = 0;
     // A row of the table taken last; false stops the reading, which then fails.
     virtual bool TakeRow(std::span<const TapCell> cells) = 0;
 };

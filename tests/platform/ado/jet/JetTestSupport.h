@@ -82,7 +82,8 @@ inline Table Query(sqlite3* db, const std::string& sql) {
 class CollectingTap : public RowTap {
 public:
     explicit CollectingTap(std::string table) : table_(std::move(table)) {}
-    bool TakeTable(std::string_view name, std::span<const TapColumn> given) override {
+    bool TakeTable(std::string_view name, std::span<const TapColumn> given,
+                   std::uint32_t) override {
         taking_ = name == table_;
         if (taking_)
             for (const TapColumn& c : given) {
