@@ -33,7 +33,8 @@ Database& TheDatabase() {
     return database;
 }
 
-bool ReadThroughConnection(Database& d, const std::string& path, CatalogueTables& tables) {
+bool ReadThroughConnection(Database& d, const std::string& path,
+                           std::shared_ptr<const CatalogueData>& data) {
     if (!d.connection->openAccess(path, std::string(kCataloguePassword), 0))
         return false;
     // As on the original, the results of the table opens are not checked: a table that fails
@@ -44,13 +45,14 @@ bool ReadThroughConnection(Database& d, const std::string& path, CatalogueTables
     d.listTable->open("List", 2, kForwardOnly, kReadOnly);
     d.treeTable->setConnection(*d.connection);
     d.treeTable->open("Tree", 2, kForwardOnly, kReadOnly);
-    tables = ReadTables(*d.listTable, *d.treeTable);
+    CatalogueTables tables = ReadTables(*d.listTable, *d.treeTable);
     // Every list is served from the rows read: the recordsets and the connection, which holds
     // the provider's copy of the whole file, are let go before the indexes are built rather
     // than held until the catalogue closes.
     d.listTable->close();
     d.treeTable->close();
     d.connection->close();
+    data = std::make_shared<const CatalogueData>(std::move(tables));
     return true;
 }
 
@@ -78,20 +80,20 @@ bool OpenCatalogue() {
     if (!d.connection)
         CreateCatalogueObjects();
     const std::string path = sys::ProgramFolder() + std::string(kCatalogueFile);
-    CatalogueTables tables;
+    std::shared_ptr<const CatalogueData> data;
     // Both tables come straight from the reading process into the records, as it decodes
     // them; the connection is taken only for a file whose columns hold other types.
-    switch (ReadTablesDirect(path, std::string(kCataloguePassword), tables)) {
+    switch (ReadCatalogueDirect(path, std::string(kCataloguePassword), data)) {
     case DirectOpen::Failed:
         return false;
     case DirectOpen::Read:
         break;
     case DirectOpen::NotServed:
-        if (!ReadThroughConnection(d, path, tables))
+        if (!ReadThroughConnection(d, path, data))
             return false;
         break;
     }
-    detail::TheState().data = std::make_shared<const CatalogueData>(std::move(tables));
+    detail::TheState().data = std::move(data);
     return true;
 }
 

@@ -51,11 +51,6 @@ std::string Text(const ado::DirectValue& v) {
     return v.null ? std::string() : std::string(v.text);
 }
 
-void Widen(std::optional<int>& max, const ado::DirectValue& value, int read) {
-    if (!value.null && (!max || read > *max))
-        max = read;
-}
-
 using ado::DirectKind;
 constexpr DirectKind kInt = DirectKind::Integer;
 constexpr DirectKind kText = DirectKind::Text;
@@ -81,9 +76,10 @@ constexpr std::array<ado::DirectColumn, 6> kTreeDirect = {{{"ID", kInt},
 
 class ListTaker : public ado::DirectRows {
 public:
-    explicit ListTaker(CatalogueTables& t) : t_(t) {}
+    explicit ListTaker(CatalogueData::Builder& b) : b_(b) {}
+    void Expect(std::size_t rows) override { b_.Reserve(rows); }
     void TakeRow(std::span<const ado::DirectValue> v) override {
-        ResourceRecord& r = t_.list.emplace_back();
+        ResourceRecord r;
         r.category = Integer(v[0]);
         r.title = Text(v[1]);
         r.introduction = Text(v[2]);
@@ -95,41 +91,38 @@ public:
         r.style = Integer(v[8]);
         r.weight = Integer(v[9]);
         r.number = Integer(v[10]);
-        t_.listCategoryNull.push_back(v[0].null);
-        t_.listAddressNull.push_back(v[4].null);
-        Widen(t_.newestModified, v[7], r.modified);
+        b_.AddResource(std::move(r), v[0].null, v[4].null, v[7].null);
     }
 
 private:
-    CatalogueTables& t_;
+    CatalogueData::Builder& b_;
 };
 
 class TreeTaker : public ado::DirectRows {
 public:
-    explicit TreeTaker(CatalogueTables& t) : t_(t) {}
+    explicit TreeTaker(CatalogueData::Builder& b) : b_(b) {}
     void TakeRow(std::span<const ado::DirectValue> v) override {
-        CategoryNode& c = t_.tree.emplace_back();
+        CategoryNode c;
         c.id = Integer(v[0]);
         c.level = Integer(v[1]);
         c.parent = Integer(v[2]);
         c.name = Text(v[3]);
         c.introduction = Text(v[4]);
         c.weight = Integer(v[5]);
-        t_.treeIdNull.push_back(v[0].null);
-        Widen(t_.deepestLevel, v[1], c.level);
+        b_.AddCategory(std::move(c), v[0].null, v[1].null);
     }
 
 private:
-    CatalogueTables& t_;
+    CatalogueData::Builder& b_;
 };
 
 } // namespace
 
-DirectOpen ReadTablesDirect(const std::string& path, const std::string& password,
-                            CatalogueTables& tables) {
-    tables = CatalogueTables{};
-    ListTaker list(tables);
-    TreeTaker tree(tables);
+DirectOpen ReadCatalogueDirect(const std::string& path, const std::string& password,
+                               std::shared_ptr<const CatalogueData>& data) {
+    CatalogueData::Builder builder;
+    ListTaker list(builder);
+    TreeTaker tree(builder);
     const std::array<ado::DirectRequest, 2> requests = {
         {{"List", kListDirect, &list}, {"Tree", kTreeDirect, &tree}}};
     // The text DbConnection::openAccess opens (route 0), so that the file is looked for and
@@ -140,14 +133,13 @@ DirectOpen ReadTablesDirect(const std::string& path, const std::string& password
     std::string error;
     switch (ado::ReadAccessTables(connection, requests, error)) {
     case ado::DirectResult::Read:
+        data = builder.Finish();
         return DirectOpen::Read;
     case ado::DirectResult::NotOpened:
-        tables = CatalogueTables{};
         return DirectOpen::Failed;
     case ado::DirectResult::NotServed:
         break;
     }
-    tables = CatalogueTables{};
     return DirectOpen::NotServed;
 }
 

@@ -188,8 +188,8 @@ TEST_F(CatalogueDbTest, UnusualSchemasReadAsTheRecordsetsReadThem) {
         }
         ASSERT_TRUE(writer.save(FilePath())) << writer.error();
 
-        CatalogueTables direct;
-        EXPECT_EQ(ReadTablesDirect(WindowsFilePath(), std::string(kCataloguePassword), direct),
+        std::shared_ptr<const CatalogueData> direct;
+        EXPECT_EQ(ReadCatalogueDirect(WindowsFilePath(), std::string(kCataloguePassword), direct),
                   shape.expected);
         ASSERT_TRUE(OpenCatalogue());
         ASSERT_EQ(OpenCatalogueData()->List().size(), 30u);
@@ -203,9 +203,10 @@ TEST_F(CatalogueDbTest, AnotherPasswordDoesNotOpen) {
     CloseCatalogue(); // never opened: nothing happens
     EXPECT_FALSE(OpenCatalogue());
     EXPECT_EQ(OpenCatalogueData(), nullptr);
-    CatalogueTables tables;
-    EXPECT_EQ(ReadTablesDirect(WindowsFilePath(), std::string(kCataloguePassword), tables),
+    std::shared_ptr<const CatalogueData> data;
+    EXPECT_EQ(ReadCatalogueDirect(WindowsFilePath(), std::string(kCataloguePassword), data),
               DirectOpen::Failed);
+    EXPECT_EQ(data, nullptr);
 }
 
 TEST_F(CatalogueDbTest, AListShownOutlivesTheClosedCatalogue) {
