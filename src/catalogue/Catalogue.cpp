@@ -33,6 +33,29 @@ Database& TheDatabase() {
     return database;
 }
 
+bool ReadThroughConnection(Database& d, const std::string& path,
+                           std::shared_ptr<const CatalogueData>& data) {
+    if (!d.connection->openAccess(path, std::string(kCataloguePassword), 0))
+        return false;
+    // As on the original, the results of the table opens are not checked: a table that fails
+    // to open reads as empty.
+    // Read once, front to back: forward-only and read-only, so the rows come one at a time
+    // rather than all held as values before the first is read.
+    d.listTable->setConnection(*d.connection);
+    d.listTable->open("List", 2, kForwardOnly, kReadOnly);
+    d.treeTable->setConnection(*d.connection);
+    d.treeTable->open("Tree", 2, kForwardOnly, kReadOnly);
+    CatalogueTables tables = ReadTables(*d.listTable, *d.treeTable);
+    // Every list is served from the rows read: the recordsets and the connection, which holds
+    // the provider's copy of the whole file, are let go before the indexes are built rather
+    // than held until the catalogue closes.
+    d.listTable->close();
+    d.treeTable->close();
+    d.connection->close();
+    data = std::make_shared<const CatalogueData>(std::move(tables));
+    return true;
+}
+
 } // namespace
 
 void CreateCatalogueObjects() {
@@ -57,24 +80,20 @@ bool OpenCatalogue() {
     if (!d.connection)
         CreateCatalogueObjects();
     const std::string path = sys::ProgramFolder() + std::string(kCatalogueFile);
-    if (!d.connection->openAccess(path, std::string(kCataloguePassword), 0))
+    std::shared_ptr<const CatalogueData> data;
+    // Both tables come straight from the reading process into the records, as it decodes
+    // them; the connection is taken only for a file whose columns hold other types.
+    switch (ReadCatalogueDirect(path, std::string(kCataloguePassword), data)) {
+    case DirectOpen::Failed:
         return false;
-    // As on the original, the results of the table opens are not checked: a table that fails
-    // to open reads as empty.
-    // Read once, front to back: forward-only and read-only, so the rows come one at a time
-    // rather than all held as values before the first is read.
-    d.listTable->setConnection(*d.connection);
-    d.listTable->open("List", 2, kForwardOnly, kReadOnly);
-    d.treeTable->setConnection(*d.connection);
-    d.treeTable->open("Tree", 2, kForwardOnly, kReadOnly);
-    CatalogueTables tables = ReadTables(*d.listTable, *d.treeTable);
-    // Every list is served from the rows read: the recordsets and the connection, which holds
-    // the provider's copy of the whole file (some 28 MB on 100,000 resources), are let go
-    // before the indexes are built rather than held until the catalogue closes.
-    d.listTable->close();
-    d.treeTable->close();
-    d.connection->close();
-    detail::TheState().data = std::make_shared<const CatalogueData>(std::move(tables));
+    case DirectOpen::Read:
+        break;
+    case DirectOpen::NotServed:
+        if (!ReadThroughConnection(d, path, data))
+            return false;
+        break;
+    }
+    detail::TheState().data = std::move(data);
     return true;
 }
 

@@ -1,5 +1,8 @@
 #include "catalogue/CatalogueReader.h"
 
+#include "platform/ado/DirectTables.h"
+
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -35,7 +38,110 @@ void Widen(std::optional<int>& max, const Variant& value, int read) {
         max = read;
 }
 
+// A value read straight from the file, as ReadInteger and ReadText read its variant.
+std::int32_t Integer(const ado::DirectValue& v) {
+    if (v.null)
+        return 0;
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v.integer, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+std::string Text(const ado::DirectValue& v) {
+    return v.null ? std::string() : std::string(v.text);
+}
+
+using ado::DirectKind;
+constexpr DirectKind kInt = DirectKind::Integer;
+constexpr DirectKind kText = DirectKind::Text;
+
+// The columns in the order of kListColumns and kTreeColumns.
+constexpr std::array<ado::DirectColumn, 11> kListDirect = {{{"ID", kInt},
+                                                            {"名称", kText},
+                                                            {"介绍", kText},
+                                                            {"作者", kText},
+                                                            {"地址", kText},
+                                                            {"视频", kText},
+                                                            {"大小", kText},
+                                                            {"修改时间", kInt},
+                                                            {"样式值", kInt},
+                                                            {"权重", kInt},
+                                                            {"编号", kInt}}};
+constexpr std::array<ado::DirectColumn, 6> kTreeDirect = {{{"ID", kInt},
+                                                           {"层次", kInt},
+                                                           {"父ID", kInt},
+                                                           {"名称", kText},
+                                                           {"介绍", kText},
+                                                           {"权重", kInt}}};
+
+class ListTaker : public ado::DirectRows {
+public:
+    explicit ListTaker(CatalogueData::Builder& b) : b_(b) {}
+    void Expect(std::size_t rows) override { b_.Reserve(rows); }
+    void TakeRow(std::span<const ado::DirectValue> v) override {
+        ResourceRecord r;
+        r.category = Integer(v[0]);
+        r.title = Text(v[1]);
+        r.introduction = Text(v[2]);
+        r.author = Text(v[3]);
+        r.address = Text(v[4]);
+        r.video = Text(v[5]);
+        r.size = Text(v[6]);
+        r.modified = Integer(v[7]);
+        r.style = Integer(v[8]);
+        r.weight = Integer(v[9]);
+        r.number = Integer(v[10]);
+        b_.AddResource(std::move(r), v[0].null, v[4].null, v[7].null);
+    }
+
+private:
+    CatalogueData::Builder& b_;
+};
+
+class TreeTaker : public ado::DirectRows {
+public:
+    explicit TreeTaker(CatalogueData::Builder& b) : b_(b) {}
+    void TakeRow(std::span<const ado::DirectValue> v) override {
+        CategoryNode c;
+        c.id = Integer(v[0]);
+        c.level = Integer(v[1]);
+        c.parent = Integer(v[2]);
+        c.name = Text(v[3]);
+        c.introduction = Text(v[4]);
+        c.weight = Integer(v[5]);
+        b_.AddCategory(std::move(c), v[0].null, v[1].null);
+    }
+
+private:
+    CatalogueData::Builder& b_;
+};
+
 } // namespace
+
+DirectOpen ReadCatalogueDirect(const std::string& path, const std::string& password,
+                               std::shared_ptr<const CatalogueData>& data) {
+    CatalogueData::Builder builder;
+    ListTaker list(builder);
+    TreeTaker tree(builder);
+    const std::array<ado::DirectRequest, 2> requests = {
+        {{"List", kListDirect, &list}, {"Tree", kTreeDirect, &tree}}};
+    // The text DbConnection::openAccess opens (route 0), so that the file is looked for and
+    // refused exactly as there.
+    const std::string connection =
+        "Provider=Microsoft.Jet.OLEDB.4.0;Jet OLEDB:DataBase Password=" + password +
+        ";Data Source=" + path + ";Persist Security Info=False";
+    std::string error;
+    switch (ado::ReadAccessTables(connection, requests, error)) {
+    case ado::DirectResult::Read:
+        data = builder.Finish();
+        return DirectOpen::Read;
+    case ado::DirectResult::NotOpened:
+        return DirectOpen::Failed;
+    case ado::DirectResult::NotServed:
+        break;
+    }
+    return DirectOpen::NotServed;
+}
 
 std::int32_t ReadInteger(const Variant& value) {
     double number = 0;

@@ -21,4 +21,13 @@ std::string ReadText(automation::Variant&& value);
 // are looked up once per table, not once per value.
 CatalogueTables ReadTables(db::DbRecordset& listTable, db::DbRecordset& treeTable);
 
+enum class DirectOpen { Read, Failed, NotServed };
+
+// The same rows read straight from the Access file that the connection string `openAccess`
+// builds for `path` and `password` would open, and with the same outcome: Failed where that
+// open fails. NotServed when the file has to be read through the connection after all (a
+// column of another type than the catalogue's own). `data` is set only when Read.
+DirectOpen ReadCatalogueDirect(const std::string& path, const std::string& password,
+                               std::shared_ptr<const CatalogueData>& data);
+
 } // namespace vm::catalogue

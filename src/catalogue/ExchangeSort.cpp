@@ -23,10 +23,19 @@
 namespace vm::catalogue {
 namespace {
 
-// Prefix sums over 1..n; also finds the k-th set slot when it holds 0/1 counts.
+// Prefix sums over 1..n; also finds the k-th set slot when it holds 0/1 counts. Reset reuses
+// the storage, so that one tree serves every group of a sort.
 class Fenwick {
 public:
-    explicit Fenwick(std::size_t n) : tree_(n + 1, 0) {}
+    // n slots, each holding `fill` (0 or 1).
+    void Reset(std::size_t n, int fill) {
+        tree_.resize(n + 1);
+        for (std::size_t i = 0; i <= n; ++i)
+            tree_[i] = static_cast<int>(i & (~i + 1)) * fill;
+        top_ = 1;
+        while (top_ * 2 < tree_.size())
+            top_ *= 2;
+    }
 
     void Add(std::size_t index, int delta) { // 0-based
         for (std::size_t i = index + 1; i < tree_.size(); i += i & (~i + 1))
@@ -41,10 +50,7 @@ public:
     // 0-based index of the slot where the running sum first exceeds k (k-th set slot, 0-based).
     std::size_t FindKth(int k) const {
         std::size_t pos = 0;
-        std::size_t step = 1;
-        while (step * 2 < tree_.size())
-            step *= 2;
-        for (; step > 0; step /= 2) {
+        for (std::size_t step = top_; step > 0; step /= 2) {
             if (pos + step < tree_.size() && tree_[pos + step] <= k) {
                 pos += step;
                 k -= tree_[pos];
@@ -52,28 +58,65 @@ public:
         }
         return pos;
     }
+    // FindKth(k), and that slot's count taken down by one on the way: the nodes the descent
+    // does not step past are the ones whose range holds the slot.
+    std::size_t TakeKth(int k) {
+        std::size_t pos = 0;
+        for (std::size_t step = top_; step > 0; step /= 2) {
+            if (pos + step >= tree_.size())
+                continue;
+            if (tree_[pos + step] <= k) {
+                pos += step;
+                k -= tree_[pos];
+            } else {
+                --tree_[pos + step];
+            }
+        }
+        return pos;
+    }
 
 private:
     std::vector<int> tree_;
+    std::size_t top_ = 1;
 };
 
-// Places the members of one group, given the buffer index each was inserted at, and returns
-// them in buffer order.
-std::vector<std::uint32_t> PlaceByInsertIndex(const std::vector<std::uint32_t>& members,
-                                              const std::vector<std::uint32_t>& insertAt) {
-    const std::size_t size = members.size();
-    std::vector<std::uint32_t> buffer(size);
-    Fenwick free(size);
-    for (std::size_t i = 0; i < size; ++i)
-        free.Add(i, 1);
-    // The last one inserted sits at its index; each earlier one takes the index-th slot that
-    // the later ones left free.
-    for (std::size_t j = size; j-- > 0;) {
-        const std::size_t slot = free.FindKth(static_cast<int>(insertAt[j]));
-        buffer[slot] = members[j];
-        free.Add(slot, -1);
+// The rank of every weight among the distinct weights (0 for the lightest), through a hash
+// table of the distinct ones: sorting them alone is cheaper than sorting every weight when, as
+// in the catalogue, many are equal. Returns the number of distinct weights.
+std::size_t RankWeights(std::span<const std::int32_t> weights, std::vector<std::uint32_t>& rank) {
+    std::vector<std::int64_t> keys(64, std::int64_t{1} << 40); // never a weight
+    std::vector<std::uint32_t> slotRank(keys.size());
+    std::vector<std::int32_t> distinct;
+    const auto slotOf = [](std::int32_t w, std::size_t mask) {
+        return static_cast<std::size_t>(static_cast<std::uint32_t>(w) * 0x9E3779B1u) & mask;
+    };
+    const auto insert = [&](std::vector<std::int64_t>& table, std::int32_t w) {
+        const std::size_t mask = table.size() - 1;
+        std::size_t slot = slotOf(w, mask);
+        while (table[slot] != w && table[slot] != std::int64_t{1} << 40)
+            slot = (slot + 1) & mask;
+        const bool added = table[slot] != w;
+        table[slot] = w;
+        return std::pair(slot, added);
+    };
+    rank.resize(weights.size());
+    for (const std::int32_t w : weights) {
+        if ((distinct.size() + 1) * 2 > keys.size()) {
+            std::vector<std::int64_t> grown(keys.size() * 2, std::int64_t{1} << 40);
+            for (const std::int32_t d : distinct)
+                insert(grown, d);
+            keys = std::move(grown);
+        }
+        if (insert(keys, w).second)
+            distinct.push_back(w);
     }
-    return buffer;
+    std::sort(distinct.begin(), distinct.end());
+    slotRank.assign(keys.size(), 0);
+    for (std::size_t r = 0; r < distinct.size(); ++r)
+        slotRank[insert(keys, distinct[r]).first] = static_cast<std::uint32_t>(r);
+    for (std::size_t i = 0; i < weights.size(); ++i)
+        rank[i] = slotRank[insert(keys, weights[i]).first];
+    return distinct.size();
 }
 
 } // namespace
@@ -91,50 +134,65 @@ std::vector<std::uint32_t> ExchangeSortOrder(std::span<const std::int32_t> weigh
             std::swap(order[0], order[j]);
 
     // Records arrive in the sorted part in the order the first pass left them.
-    std::vector<std::int32_t> distinct(weights.begin(), weights.end());
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    const std::size_t groups = distinct.size();
+    std::vector<std::uint32_t> weightRank;
+    const std::size_t groups = RankWeights(weights, weightRank);
     std::vector<std::uint32_t> rank(n);
     for (std::size_t t = 0; t < n; ++t)
-        rank[t] = static_cast<std::uint32_t>(
-            std::lower_bound(distinct.begin(), distinct.end(), weights[order[t]]) -
-            distinct.begin());
+        rank[t] = weightRank[order[t]];
 
     // lighterBefore[t]: arrivals before t that are lighter than arrival t.
     std::vector<int> lighterBefore(n);
-    Fenwick arrived(groups);
+    Fenwick tree;
+    tree.Reset(groups, 0);
     for (std::size_t t = 0; t < n; ++t) {
-        lighterBefore[t] = arrived.PrefixSum(rank[t]);
-        arrived.Add(rank[t], 1);
+        lighterBefore[t] = tree.PrefixSum(rank[t]);
+        tree.Add(rank[t], 1);
     }
 
-    std::vector<std::vector<std::uint32_t>> members(groups);
-    std::vector<std::vector<int>> memberLighter(groups);
-    for (std::size_t t = 0; t < n; ++t) {
-        members[rank[t]].push_back(order[t]);
-        memberLighter[rank[t]].push_back(lighterBefore[t]);
+    // The members of each group in arrival order, groups lightest first, end to end: group g
+    // takes [start[g], start[g + 1]), which is also where it ends up in the result.
+    std::vector<std::size_t> start(groups + 1, 0);
+    for (std::size_t t = 0; t < n; ++t)
+        ++start[rank[t] + 1];
+    for (std::size_t g = 1; g <= groups; ++g)
+        start[g] += start[g - 1];
+    std::vector<std::uint32_t> members(n);
+    std::vector<int> memberLighter(n);
+    {
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t t = 0; t < n; ++t) {
+            const std::size_t at = next[rank[t]]++;
+            members[at] = order[t];
+            memberLighter[at] = lighterBefore[t];
+        }
     }
 
-    std::vector<std::uint32_t> result;
-    result.reserve(n);
+    std::vector<std::uint32_t> result(n);
+    std::vector<std::uint32_t> insertAt;
+    std::vector<std::uint32_t> buffer;
     int lighterTotal = 0; // records lighter than the current group, over all arrivals
     for (std::size_t g = 0; g < groups; ++g) {
-        const std::vector<std::uint32_t>& group = members[g];
-        const std::vector<int>& lighter = memberLighter[g];
-        const std::size_t size = group.size();
-        std::vector<std::uint32_t> insertAt(size);
-        std::size_t start = 0; // logical start of the buffer
+        const std::uint32_t* group = members.data() + start[g];
+        const int* lighter = memberLighter.data() + start[g];
+        const std::size_t size = start[g + 1] - start[g];
+        insertAt.resize(size);
+        std::size_t first = 0; // logical start of the buffer
         for (std::size_t j = 0; j < size; ++j) {
             if (j > 0)
-                start = (start + static_cast<std::size_t>(lighter[j] - lighter[j - 1])) % j;
-            insertAt[j] = static_cast<std::uint32_t>(start);
-            ++start;
+                first = (first + static_cast<std::size_t>(lighter[j] - lighter[j - 1])) % j;
+            insertAt[j] = static_cast<std::uint32_t>(first);
+            ++first;
         }
-        start = (start + static_cast<std::size_t>(lighterTotal - lighter[size - 1])) % size;
-        const std::vector<std::uint32_t> buffer = PlaceByInsertIndex(group, insertAt);
+        first = (first + static_cast<std::size_t>(lighterTotal - lighter[size - 1])) % size;
+        // Where each member lies in the buffer: the last one inserted sits at its index; each
+        // earlier one takes the index-th slot that the later ones left free.
+        buffer.resize(size);
+        tree.Reset(size, 1);
+        for (std::size_t j = size; j-- > 0;)
+            buffer[tree.TakeKth(static_cast<int>(insertAt[j]))] = group[j];
+        std::uint32_t* out = result.data() + start[g];
         for (std::size_t k = 0; k < size; ++k)
-            result.push_back(buffer[(start + k) % size]);
+            out[k] = buffer[(first + k) % size];
         lighterTotal += static_cast<int>(size);
     }
     return result;

@@ -103,7 +103,8 @@ ResourceList LatestQuery(const std::shared_ptr<const CatalogueData>& data) {
 ResourceList CategoryQuery(const std::shared_ptr<const CatalogueData>& data, long long category) {
     if (!data)
         return {};
-    std::vector<std::uint32_t> rows = data->ResourcesOf(category);
+    const std::span<const std::uint32_t> found = data->ResourcesOf(category);
+    std::vector<std::uint32_t> rows(found.begin(), found.end());
     SortByWeight(*data, rows);
     return ResourceList(data, std::move(rows));
 }

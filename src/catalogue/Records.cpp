@@ -1,8 +1,7 @@
 #include "catalogue/Records.h"
 
-#include "platform/text/Gbk.h"
-
 #include <algorithm>
+#include <cstring>
 
 namespace vm::catalogue {
 namespace {
@@ -29,16 +28,40 @@ std::uint64_t FoldedHash(std::string_view text) {
     return hash;
 }
 
+// Appends `text` with its ASCII capitals folded, as text::ToLowerAscii folds them (a two-byte
+// character's trail byte stays), without a copy of its own per row.
+void AppendFolded(std::string& out, std::string_view text) {
+    const std::size_t from = out.size();
+    out += text;
+    for (std::size_t at = from; at < out.size();) {
+        const unsigned char c = static_cast<unsigned char>(out[at]);
+        if (c >= 0x80) {
+            at += 2;
+            continue;
+        }
+        if (c >= 'A' && c <= 'Z')
+            out[at] = static_cast<char>(c - 'A' + 'a');
+        ++at;
+    }
+}
+
+// Whether `offset` is where a character of `text` starts (a byte of 0x80 or more leads a pair).
 bool StartsACharacter(std::string_view text, std::size_t offset) {
     std::size_t at = 0;
     while (at < offset)
-        at += text::CharLengthAt(text, at);
+        at += static_cast<unsigned char>(text[at]) >= 0x80 ? 2 : 1;
     return at == offset;
 }
 
 } // namespace
 
-CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)) {
+CatalogueData::CatalogueData() {
+    titles_.start.push_back(0);
+    authors_.start.push_back(0);
+}
+
+CatalogueData::CatalogueData(CatalogueTables tables) : CatalogueData() {
+    tables_ = std::move(tables);
     tables_.listCategoryNull.resize(tables_.list.size(), false);
     tables_.listAddressNull.resize(tables_.list.size(), false);
     tables_.treeIdNull.resize(tables_.tree.size(), false);
@@ -46,38 +69,182 @@ CatalogueData::CatalogueData(CatalogueTables tables) : tables_(std::move(tables)
     titles_.start.reserve(tables_.list.size() + 1);
     authors_.start.reserve(tables_.list.size() + 1);
     weights_.reserve(tables_.list.size());
+    rowCategoryId_.reserve(tables_.list.size());
     byAddress_.reserve(tables_.list.size());
-    titles_.start.push_back(0);
-    authors_.start.push_back(0);
-    for (std::uint32_t i = 0; i < tables_.list.size(); ++i) {
-        const ResourceRecord& r = tables_.list[i];
-        titles_.text += text::ToLowerAscii(r.title);
-        titles_.start.push_back(static_cast<std::uint32_t>(titles_.text.size()));
-        authors_.text += text::ToLowerAscii(r.author);
-        authors_.start.push_back(static_cast<std::uint32_t>(authors_.text.size()));
-        weights_.push_back(r.weight);
-        if (!tables_.listCategoryNull[i])
-            byCategory_[r.category].push_back(i);
-        if (!tables_.listAddressNull[i])
-            byAddress_.push_back({FoldedHash(r.address), i});
+    std::size_t titleBytes = 0, authorBytes = 0;
+    for (const ResourceRecord& r : tables_.list) {
+        titleBytes += r.title.size();
+        authorBytes += r.author.size();
     }
+    titles_.text.reserve(titleBytes);
+    authors_.text.reserve(authorBytes);
+    for (std::uint32_t i = 0; i < tables_.list.size(); ++i)
+        IndexResource(i);
+    for (std::uint32_t i = 0; i < tables_.tree.size(); ++i)
+        IndexCategory(i);
+    FinishIndexes();
+}
+
+void CatalogueData::IndexResource(std::uint32_t i) {
+    const ResourceRecord& r = tables_.list[i];
+    titles_.Append(r.title);
+    authors_.Append(r.author);
+    weights_.push_back(r.weight);
+    rowCategoryId_.push_back(tables_.listCategoryNull[i] ? 0 : categoryIds_.Add(r.category));
+    if (!tables_.listAddressNull[i])
+        byAddress_.push_back({FoldedHash(r.address), i});
+}
+
+void CatalogueData::IndexCategory(std::uint32_t i) {
+    const CategoryNode& c = tables_.tree[i];
+    if (!tables_.treeIdNull[i])
+        categoryRow_.try_emplace(c.id, i);
+    byLevel_[c.level].push_back(i);
+}
+
+void CatalogueData::FinishIndexes() {
     std::sort(byAddress_.begin(), byAddress_.end());
-    for (std::uint32_t i = 0; i < tables_.tree.size(); ++i) {
-        const CategoryNode& c = tables_.tree[i];
-        if (!tables_.treeIdNull[i])
-            categoryRow_.try_emplace(c.id, i);
-        byLevel_[c.level].push_back(i);
+    // A counting sort of the rows by their category's number, rows ascending within each.
+    categoryStart_.assign(categoryIds_.size() + 1, 0);
+    for (std::size_t i = 0; i < rowCategoryId_.size(); ++i)
+        if (!tables_.listCategoryNull[i])
+            ++categoryStart_[rowCategoryId_[i] + 1];
+    for (std::size_t k = 1; k < categoryStart_.size(); ++k)
+        categoryStart_[k] += categoryStart_[k - 1];
+    categoryRows_.resize(categoryStart_.back());
+    std::vector<std::uint32_t> next(categoryStart_.begin(), categoryStart_.end() - 1);
+    for (std::uint32_t i = 0; i < rowCategoryId_.size(); ++i)
+        if (!tables_.listCategoryNull[i])
+            categoryRows_[next[rowCategoryId_[i]]++] = i;
+    rowCategoryId_ = {};
+}
+
+std::uint32_t CatalogueData::DenseIds::Add(std::int32_t key) {
+    if ((count_ + 1) * 2 > keys_.size())
+        Grow();
+    const std::size_t mask = keys_.size() - 1;
+    for (std::size_t slot = Slot(key, mask);; slot = (slot + 1) & mask) {
+        if (keys_[slot] == key)
+            return ids_[slot];
+        if (keys_[slot] == kFree) {
+            keys_[slot] = key;
+            ids_[slot] = static_cast<std::uint32_t>(count_++);
+            return ids_[slot];
+        }
     }
+}
+
+std::optional<std::uint32_t> CatalogueData::DenseIds::Find(long long key) const {
+    if (keys_.empty() || key < std::numeric_limits<std::int32_t>::min() ||
+        key > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    const std::size_t mask = keys_.size() - 1;
+    for (std::size_t slot = Slot(key, mask);; slot = (slot + 1) & mask) {
+        if (keys_[slot] == key)
+            return ids_[slot];
+        if (keys_[slot] == kFree)
+            return std::nullopt;
+    }
+}
+
+void CatalogueData::DenseIds::Grow() {
+    std::vector<std::int64_t> keys(std::max<std::size_t>(64, keys_.size() * 2), kFree);
+    std::vector<std::uint32_t> ids(keys.size());
+    const std::size_t mask = keys.size() - 1;
+    for (std::size_t old = 0; old < keys_.size(); ++old) {
+        if (keys_[old] == kFree)
+            continue;
+        std::size_t slot = Slot(keys_[old], mask);
+        while (keys[slot] != kFree)
+            slot = (slot + 1) & mask;
+        keys[slot] = keys_[old];
+        ids[slot] = ids_[old];
+    }
+    keys_ = std::move(keys);
+    ids_ = std::move(ids);
+}
+
+CatalogueData::Builder::Builder() : data_(new CatalogueData) {}
+
+void CatalogueData::Builder::Reserve(std::size_t resources) {
+    CatalogueTables& t = data_->tables_;
+    const std::size_t n = t.list.size() + resources;
+    t.list.reserve(n);
+    t.listCategoryNull.reserve(n);
+    t.listAddressNull.reserve(n);
+    data_->titles_.start.reserve(n + 1);
+    data_->authors_.start.reserve(n + 1);
+    data_->weights_.reserve(n);
+    data_->rowCategoryId_.reserve(n);
+    data_->byAddress_.reserve(n);
+}
+
+void CatalogueData::Builder::AddResource(ResourceRecord record, bool categoryNull, bool addressNull,
+                                         bool modifiedNull) {
+    CatalogueTables& t = data_->tables_;
+    if (!modifiedNull && (!t.newestModified || record.modified > *t.newestModified))
+        t.newestModified = record.modified;
+    t.list.push_back(std::move(record));
+    t.listCategoryNull.push_back(categoryNull);
+    t.listAddressNull.push_back(addressNull);
+    data_->IndexResource(static_cast<std::uint32_t>(t.list.size() - 1));
+}
+
+void CatalogueData::Builder::AddCategory(CategoryNode category, bool idNull, bool levelNull) {
+    CatalogueTables& t = data_->tables_;
+    if (!levelNull && (!t.deepestLevel || category.level > *t.deepestLevel))
+        t.deepestLevel = category.level;
+    t.tree.push_back(std::move(category));
+    t.treeIdNull.push_back(idNull);
+    data_->IndexCategory(static_cast<std::uint32_t>(t.tree.size() - 1));
+}
+
+std::shared_ptr<const CatalogueData> CatalogueData::Builder::Finish() {
+    data_->FinishIndexes();
+    return std::move(data_);
+}
+
+void CatalogueData::FoldedColumn::Append(std::string_view row) {
+    const std::size_t from = text.size();
+    AppendFolded(text, row);
+    for (std::size_t at = from; at < text.size(); ++at)
+        ++byteCount[static_cast<unsigned char>(text[at])];
+    start.push_back(static_cast<std::uint32_t>(text.size()));
 }
 
 std::vector<std::uint32_t> CatalogueData::RowsContaining(bool author,
                                                          std::string_view foldedNeedle) const {
     const FoldedColumn& column = author ? authors_ : titles_;
     const std::string_view all = column.text;
+    // memchr for the needle's rarest byte in this column, then a compare: a search led by
+    // the first byte stops at every copy of it, and in Chinese text a lead byte recurs every
+    // few characters.
+    const std::size_t n = foldedNeedle.size();
+    std::size_t key = 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if (column.byteCount[static_cast<unsigned char>(foldedNeedle[i])] <
+            column.byteCount[static_cast<unsigned char>(foldedNeedle[key])])
+            key = i;
+    // The next match starting at `from` or later.
+    const auto find = [&](std::size_t from) {
+        if (all.size() < n)
+            return std::string_view::npos;
+        const std::size_t last = all.size() - n + key; // the key byte of the last place
+        for (std::size_t pos = from + key; pos <= last;) {
+            const void* hit = std::memchr(all.data() + pos, foldedNeedle[key], last + 1 - pos);
+            if (hit == nullptr)
+                break;
+            const std::size_t at =
+                static_cast<std::size_t>(static_cast<const char*>(hit) - all.data()) - key;
+            if (std::memcmp(all.data() + at, foldedNeedle.data(), n) == 0)
+                return at;
+            pos = at + key + 1;
+        }
+        return std::string_view::npos;
+    };
     std::vector<std::uint32_t> rows;
     std::size_t row = 0;
-    for (std::size_t at = all.find(foldedNeedle); at != std::string_view::npos;
-         at = all.find(foldedNeedle, at)) {
+    for (std::size_t at = find(0); at != std::string_view::npos; at = find(at)) {
         while (column.start[row + 1] <= at)
             ++row;
         const std::size_t begin = column.start[row], end = column.start[row + 1];
@@ -93,9 +260,12 @@ std::vector<std::uint32_t> CatalogueData::RowsContaining(bool author,
     return rows;
 }
 
-const std::vector<std::uint32_t>& CatalogueData::ResourcesOf(long long category) const {
-    const auto it = byCategory_.find(category);
-    return it == byCategory_.end() ? kNoRows : it->second;
+std::span<const std::uint32_t> CatalogueData::ResourcesOf(long long category) const {
+    const std::optional<std::uint32_t> id = categoryIds_.Find(category);
+    if (!id || *id + 1 >= categoryStart_.size())
+        return {};
+    return std::span<const std::uint32_t>(categoryRows_)
+        .subspan(categoryStart_[*id], categoryStart_[*id + 1] - categoryStart_[*id]);
 }
 
 const CategoryNode* CatalogueData::Category(long long id) const {

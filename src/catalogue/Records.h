@@ -3,9 +3,12 @@
 // integers as integers, and looked up through indexes built at the same time, so that no list
 // action goes back to the database.
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -59,6 +62,23 @@ class CatalogueData {
 public:
     explicit CatalogueData(CatalogueTables tables);
 
+    // The same, built row by row while the tables are being read, so that the indexes are
+    // made while the reader decodes the rows that follow.
+    class Builder {
+    public:
+        Builder();
+        // Room for this many more resources (a hint; more may follow).
+        void Reserve(std::size_t resources);
+        // The null flags: what the column read as NULL (see CatalogueTables).
+        void AddResource(ResourceRecord record, bool categoryNull, bool addressNull,
+                         bool modifiedNull);
+        void AddCategory(CategoryNode category, bool idNull, bool levelNull);
+        std::shared_ptr<const CatalogueData> Finish();
+
+    private:
+        std::shared_ptr<CatalogueData> data_;
+    };
+
     const std::vector<ResourceRecord>& List() const { return tables_.list; }
     const std::vector<CategoryNode>& Tree() const { return tables_.tree; }
 
@@ -67,7 +87,7 @@ public:
     int DeepestLevel() const { return tables_.deepestLevel.value_or(0); }
 
     // Positions in List (0-based, table order) of the rows a Find "ID=<category>" visits.
-    const std::vector<std::uint32_t>& ResourcesOf(long long category) const;
+    std::span<const std::uint32_t> ResourcesOf(long long category) const;
     // The first Tree row a Find "ID=<id>" stops at, or null.
     const CategoryNode* Category(long long id) const;
     // Tree rows of one level, table order.
@@ -86,10 +106,20 @@ public:
     const std::vector<std::int32_t>& Weights() const { return weights_; }
 
 private:
+    CatalogueData();
+    // The indexes of List row `row` and Tree row `row`, whose records and null flags are in
+    // `tables_` already.
+    void IndexResource(std::uint32_t row);
+    void IndexCategory(std::uint32_t row);
+    void FinishIndexes();
+
     // One column's folded texts end to end, with the offset where each row's text starts.
     struct FoldedColumn {
         std::string text;
         std::vector<std::uint32_t> start;
+        // How often each byte value occurs in `text`: a search scans for the needle's rarest.
+        std::array<std::uint32_t, 256> byteCount{};
+        void Append(std::string_view row);
     };
     static std::string_view Folded(const FoldedColumn& column, std::size_t row) {
         return std::string_view(column.text)
@@ -100,7 +130,32 @@ private:
     FoldedColumn titles_;
     FoldedColumn authors_;
     std::vector<std::int32_t> weights_;
-    std::unordered_map<long long, std::vector<std::uint32_t>> byCategory_;
+    // Rows by category: each distinct "ID" gets a dense number as its rows arrive
+    // (categoryIds_), the rows of number k are categoryRows_[categoryStart_[k] ..
+    // categoryStart_[k + 1]). A map of vectors costs a node chase and a vector of its own per
+    // row, which was a tenth of the whole open.
+    class DenseIds {
+    public:
+        std::uint32_t Add(std::int32_t key); // the key's number, new ones numbered in order
+        std::optional<std::uint32_t> Find(long long key) const;
+        std::size_t size() const { return count_; }
+
+    private:
+        static std::size_t Slot(std::int64_t key, std::size_t mask) {
+            return static_cast<std::size_t>(
+                       static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull >> 32) &
+                   mask;
+        }
+        void Grow();
+        static constexpr std::int64_t kFree = std::numeric_limits<std::int64_t>::min();
+        std::vector<std::int64_t> keys_;
+        std::vector<std::uint32_t> ids_;
+        std::size_t count_ = 0;
+    };
+    DenseIds categoryIds_;
+    std::vector<std::uint32_t> rowCategoryId_; // per List row; unused for a NULL "ID"
+    std::vector<std::uint32_t> categoryStart_;
+    std::vector<std::uint32_t> categoryRows_;
     std::unordered_map<long long, std::uint32_t> categoryRow_;
     std::unordered_map<int, std::vector<std::uint32_t>> byLevel_;
     // Rows with an address, by the hash of the address folded to lower case, rows ascending

@@ -3,6 +3,7 @@
 // StartCatalogue ends.
 
 #include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueReader.h"
 #include "catalogue/ListWindow.h"
 #include "catalogue/LiteralCatalogue.h"
 #include "mdbwriter/Catalogue.h"
@@ -16,8 +17,10 @@
 namespace vm::catalogue {
 namespace {
 
+using mdbwriter::ColumnType;
 using mdbwriter::Int;
 using mdbwriter::Null;
+using mdbwriter::Real;
 using mdbwriter::Str;
 using testing::ListWindow;
 using testing::LiteralCatalogue;
@@ -130,11 +133,80 @@ TEST_F(CatalogueDbTest, NullsAndEmptyTextsAsTheFindsSeeThem) {
     ExpectSameAsLiteral({"six", "@", "zero,six"});
 }
 
+// The rows come straight from the reader only where they read as the recordsets would read them:
+// names in another letter case, a column or a whole table missing. A column of another type
+// sends the file through the connection instead; either way the rows are the literal ones.
+TEST_F(CatalogueDbTest, UnusualSchemasReadAsTheRecordsetsReadThem) {
+    struct Shape {
+        const char* what;
+        std::vector<mdbwriter::Column> list;
+        bool withTree;
+        DirectOpen expected;
+    };
+    const auto listColumns = [](auto change) {
+        std::vector<mdbwriter::Column> columns = mdbwriter::ListColumns();
+        change(columns);
+        return columns;
+    };
+    const std::vector<Shape> shapes = {
+        {"times as doubles, sizes as numbers", listColumns([](auto& c) {
+             c[7].type = ColumnType::Double;
+             c[6].type = ColumnType::Long;
+         }),
+         true, DirectOpen::NotServed},
+        {"names in other cases, no video column", listColumns([](auto& c) {
+             c[0].name = "id";
+             c.erase(c.begin() + 5);
+         }),
+         true, DirectOpen::Read},
+        {"no Tree table", mdbwriter::ListColumns(), false, DirectOpen::Read},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.what);
+        mdbwriter::Writer writer({std::string(kCataloguePassword), 0, true});
+        if (shape.withTree) {
+            const int tree = writer.addTable("Tree", mdbwriter::TreeColumns());
+            ASSERT_TRUE(writer.addRow(tree, {Int(1), Int(1), Int(0), Str("a"), Null{}, Int(0)}));
+        }
+        const int list = writer.addTable("List", shape.list);
+        for (int i = 0; i < 30; ++i) {
+            mdbwriter::Row row;
+            for (const mdbwriter::Column& c : shape.list) {
+                const bool null = i % 7 == 3;
+                if (null)
+                    row.push_back(Null{});
+                else if (c.type == ColumnType::Double)
+                    row.push_back(Real(1500000000.75 - i * 90000.5 * (i % 2 ? 1 : -1)));
+                else if (c.type == ColumnType::Text || c.type == ColumnType::Memo)
+                    row.push_back(Str(c.name + " " + std::to_string(i % 5)));
+                else if (c.type == ColumnType::Integer || c.name == U8(u8"大小"))
+                    row.push_back(Int(c.type == ColumnType::Integer ? i % 4 : -i));
+                else
+                    row.push_back(Int(i % 4 + (i % 3 == 0 ? 1500000000 : 0)));
+            }
+            ASSERT_TRUE(writer.addRow(list, row));
+        }
+        ASSERT_TRUE(writer.save(FilePath())) << writer.error();
+
+        std::shared_ptr<const CatalogueData> direct;
+        EXPECT_EQ(ReadCatalogueDirect(WindowsFilePath(), std::string(kCataloguePassword), direct),
+                  shape.expected);
+        ASSERT_TRUE(OpenCatalogue());
+        ASSERT_EQ(OpenCatalogueData()->List().size(), 30u);
+        ExpectSameAsLiteral({"3", text::Gbk(u8"名称"), "@"});
+        CloseCatalogue();
+    }
+}
+
 TEST_F(CatalogueDbTest, AnotherPasswordDoesNotOpen) {
     WriteGenerated(3, 10, "other");
     CloseCatalogue(); // never opened: nothing happens
     EXPECT_FALSE(OpenCatalogue());
     EXPECT_EQ(OpenCatalogueData(), nullptr);
+    std::shared_ptr<const CatalogueData> data;
+    EXPECT_EQ(ReadCatalogueDirect(WindowsFilePath(), std::string(kCataloguePassword), data),
+              DirectOpen::Failed);
+    EXPECT_EQ(data, nullptr);
 }
 
 TEST_F(CatalogueDbTest, AListShownOutlivesTheClosedCatalogue) {

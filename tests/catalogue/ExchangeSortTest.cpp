@@ -65,6 +65,21 @@ TEST(ExchangeSortTest, RandomInputsWithManyEqualWeightsMatchTheProcedure) {
     EXPECT_EQ(checked, 426);
 }
 
+// Weights from the whole 32-bit range, few of them equal: every weight its own group, and the
+// table of distinct weights growing many times over.
+TEST(ExchangeSortTest, RandomWideWeightsMatchTheProcedure) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::int32_t> wide(std::numeric_limits<std::int32_t>::min(),
+                                                     std::numeric_limits<std::int32_t>::max());
+    for (int round = 0; round < 40; ++round) {
+        const std::size_t n = std::uniform_int_distribution<std::size_t>(2, 700)(random);
+        std::vector<std::int32_t> weights(n);
+        for (auto& w : weights)
+            w = round % 2 ? wide(random) : wide(random) % 300 * 7919;
+        ASSERT_EQ(ExchangeSortOrder(weights), LiteralExchangeSortOrder(weights)) << round;
+    }
+}
+
 TEST(ExchangeSortTest, SortsRecordsInPlace) {
     struct Item {
         int weight;

@@ -140,6 +140,65 @@ TEST(QueriesTest, FoldedSearchAgreesWithTheTextRoutine) {
     }
 }
 
+// The search against its literal procedure (every row, every keyword through the text
+// routine, then the exchange procedure itself) on many small random catalogues: which rows
+// match, across row boundaries and trail bytes, and the order of equal weights.
+TEST(QueriesTest, SearchAgreesWithTheLiteralProcedure) {
+    const std::vector<std::string> pieces = {
+        "a", "A", "b", "\xB0\x41", "\xB0\x61", "\xC1\x41", "\xB0\xA1", "\xA1\xA1", "\xB0"};
+    std::mt19937 random(11);
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    const auto make = [&](std::size_t most) {
+        std::string text;
+        for (std::size_t i = pick(most + 1); i > 0; --i)
+            text += pieces[pick(pieces.size())];
+        return text;
+    };
+    const auto occurs = [](const std::string& text, std::string_view needle) {
+        return needle.empty() ? !text.empty() : text::Contains(text, needle);
+    };
+    int hits = 0;
+    for (int round = 0; round < 3000; ++round) {
+        MemoryCatalogue m;
+        const std::size_t rows = pick(12);
+        for (std::size_t i = 0; i < rows; ++i)
+            m.Resource(1, make(5), static_cast<int>(pick(3))).author = make(3);
+        const auto data = m.Build();
+        std::string search = make(2);
+        for (std::size_t k = pick(3); k > 0; --k)
+            search += (pick(3) == 0 ? ",@" : ",") + make(2);
+
+        std::vector<ResourceRecord> literal;
+        const std::vector<std::string> keywords = SplitKeywords(search);
+        for (const ResourceRecord& r : data->List()) {
+            bool all = !keywords.empty();
+            for (const std::string& k : keywords) {
+                const bool author = !k.empty() && k.front() == '@';
+                all = all && occurs(author ? r.author : r.title,
+                                    std::string_view(k).substr(author ? 1 : 0));
+            }
+            if (all)
+                literal.push_back(r);
+        }
+        std::vector<std::int32_t> weights;
+        for (const ResourceRecord& r : literal)
+            weights.push_back(r.weight);
+        std::vector<ResourceRecord> sorted;
+        for (const std::uint32_t from : testing::LiteralExchangeSortOrder(weights))
+            sorted.push_back(literal[from]);
+        literal = std::move(sorted);
+        const ResourceList found = SearchQuery(data, search);
+        std::vector<ResourceRecord> got;
+        for (std::size_t i = 0; i < found.size(); ++i)
+            got.push_back(found[i]);
+        ASSERT_EQ(got, literal) << ::testing::PrintToString(search);
+        hits += static_cast<int>(got.size());
+    }
+    EXPECT_GT(hits, 1000);
+}
+
 TEST(QueriesTest, RandomPicksAreEightDistinctRowsWithoutVideo) {
     MemoryCatalogue m;
     for (int i = 1; i <= 20; ++i)

@@ -47,7 +47,7 @@ std::string Quoted(std::string_view name) {
 // Turns frames into tables and rows of the target database, inside one savepoint.
 class Loader {
 public:
-    explicit Loader(sqlite3* db) : db_(db) {}
+    Loader(sqlite3* db, RowTap* tap) : db_(db), tap_(tap) {}
 
     bool begin() { return exec("SAVEPOINT vm_jet_open"); }
     bool commit() { return exec("RELEASE vm_jet_open"); }
@@ -85,29 +85,42 @@ public:
 
 private:
     bool table(FrameReader& in) {
-        const std::string name(in.text());
+        const std::string_view name = in.text();
         const std::uint16_t count = in.u16();
         std::string create = "CREATE TABLE " + Quoted(name) + " (";
         std::string insert = "INSERT INTO " + Quoted(name) + " VALUES (";
+        std::vector<TapColumn> columns;
         for (std::uint16_t i = 0; i < count; ++i) {
             const std::string_view column = in.text();
             const std::string_view type = in.text();
+            columns.push_back({column, type});
             create += (i ? ", " : "") + Quoted(column) + " " + std::string(type);
             insert += i ? ",?" : "?";
         }
+        const std::uint32_t rows = in.u32();
         if (in.failed() || !in.atEnd() || count == 0)
             return fail("the reader sent a damaged table definition");
+        // The definition goes into the database even when the tap takes the rows: what SQLite
+        // refuses there (a name taken twice, a reserved one) fails the open either way.
         if (!exec(create + ")"))
             return false;
+        insert_.reset();
+        columns_ = count;
+        tapping_ = tap_ != nullptr && tap_->TakeTable(name, columns, rows);
+        if (tapping_) {
+            cells_.resize(count);
+            return true;
+        }
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db_, (insert + ")").c_str(), -1, &stmt, nullptr) != SQLITE_OK)
             return fail(sqlite3_errmsg(db_));
         insert_.reset(stmt);
-        columns_ = count;
         return true;
     }
 
     bool row(FrameReader& in) {
+        if (tapping_)
+            return tapRow(in);
         sqlite3_stmt* stmt = insert_.get();
         if (!stmt)
             return fail("the reader sent a row before its table");
@@ -146,6 +159,33 @@ private:
         return true;
     }
 
+    bool tapRow(FrameReader& in) {
+        for (TapCell& cell : cells_) {
+            cell.kind = static_cast<TapCell::Kind>(in.u8());
+            switch (static_cast<Cell>(cell.kind)) {
+            case Cell::Null:
+                break;
+            case Cell::Integer:
+                cell.integer = in.i64();
+                break;
+            case Cell::Real:
+                cell.real = in.f64();
+                break;
+            case Cell::Text:
+            case Cell::Blob:
+                cell.bytes = in.text();
+                break;
+            default:
+                return fail("the reader sent a damaged row");
+            }
+        }
+        if (in.failed() || !in.atEnd())
+            return fail("the reader sent a damaged row");
+        if (!tap_->TakeRow(cells_))
+            return fail("the rows were refused");
+        return true;
+    }
+
     bool exec(const std::string& sql) {
         char* message = nullptr;
         if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
@@ -161,8 +201,11 @@ private:
     }
 
     sqlite3* db_;
+    RowTap* tap_;
     Statement insert_{nullptr, &sqlite3_finalize};
     int columns_ = 0;
+    bool tapping_ = false;
+    std::vector<TapCell> cells_;
     bool done_ = false;
     bool reported_ = false;
     std::string error_;
@@ -346,7 +389,7 @@ void SetReaderFaultForTesting(ReaderFault fault, int silenceLimit) {
 }
 
 JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& passwordGbk,
-                             sqlite3* target) {
+                             sqlite3* target, RowTap* tap) {
     if (!target)
         return Failure("No database to fill.");
     std::string firstPages(kFirstPagesBytes, '\0');
@@ -364,7 +407,7 @@ JetOpenResult MaterialiseMdb(const std::string& linuxPath, const std::string& pa
     if (const std::string damage = CheckPageOne(firstPages, header.version); !damage.empty())
         return Failure(damage);
 
-    Loader loader(target);
+    Loader loader(target, tap);
     if (!loader.begin())
         return Failure(loader.error());
 

@@ -9,7 +9,9 @@
 #include <mdbtools.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -58,6 +60,35 @@ struct MdbCloser {
 };
 struct TableFree {
     void operator()(MdbTableDef* table) const { mdb_free_tabledef(table); }
+};
+
+// The file mapped for reading, or nothing when it cannot be.
+class MappedFile {
+public:
+    MappedFile(const std::string& path, std::size_t size) : size_(size) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || size == 0) {
+            if (fd >= 0)
+                ::close(fd);
+            return;
+        }
+        void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        if (data != MAP_FAILED)
+            data_ = static_cast<const std::uint8_t*>(data);
+    }
+    ~MappedFile() {
+        if (data_)
+            ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_;
 };
 
 std::uint32_t Le32(const std::uint8_t* p) {
@@ -111,8 +142,8 @@ std::string DeclaredType(const MdbColumn& col, bool jet4) {
 
 class TableSender {
 public:
-    TableSender(MdbHandle* mdb, MdbTableDef* table, Sender& out, std::size_t fileSize)
-        : mdb_(mdb), table_(table), out_(out), fileSize_(fileSize),
+    TableSender(MdbHandle* mdb, MdbTableDef* table, Sender& out, const MappedFile& file)
+        : mdb_(mdb), table_(table), out_(out), fileSize_(file.size()), file_(file),
           jet4_(mdb->f->jet_version != MDB_VER_JET3),
           fields_(std::max<std::size_t>(table->num_cols, MDB_MAX_COLS)) {}
 
@@ -125,6 +156,7 @@ public:
             frame_.text(Gbk(col->name));
             frame_.text(DeclaredType(*col, jet4_));
         }
+        frame_.u32(static_cast<std::uint32_t>(table_->num_rows));
         out_.send(frame_.finish());
     }
 
@@ -277,18 +309,53 @@ private:
         return out.size() == length;
     }
 
+    // Row `pointer & 0xFF` of page `pointer >> 8`, as mdb_find_pg_row finds it. Taken from the
+    // mapped file where the page is stored as it is read: libmdb would read the page with three
+    // system calls and copy both page buffers twice over, once per value, which cost more than
+    // the rest of the reading together.
+    bool findLongValueRow(std::uint32_t pointer, const std::uint8_t*& page, int& start,
+                          std::size_t& length) {
+        const std::size_t pageSize = static_cast<std::size_t>(mdb_->fmt->pg_size);
+        const std::size_t pg = pointer >> 8, row = pointer & 0xFF;
+        // Page 0 is decoded on reading, and so is every page of an encoded file.
+        if (!file_.data() || pg == 0 || mdb_->f->db_key != 0) {
+            void* buffer = nullptr;
+            size_t found = 0;
+            if (mdb_find_pg_row(mdb_, static_cast<int>(pointer), &buffer, &start, &found) != 0)
+                return false;
+            page = static_cast<const std::uint8_t*>(buffer);
+            length = found;
+            return true;
+        }
+        if ((pg + 1) * pageSize > file_.size())
+            return false;
+        page = file_.data() + pg * pageSize;
+        const std::size_t entries = mdb_->fmt->row_count_offset + 2;
+        if (entries + 2 * (row + 1) > pageSize)
+            return false;
+        const auto entry = [&](std::size_t r) {
+            return static_cast<int>(page[entries + 2 * r] | page[entries + 2 * r + 1] << 8);
+        };
+        start = entry(row);
+        const int end = row == 0 ? static_cast<int>(pageSize) : entry(row - 1) & 0x1FFF;
+        if (end < (start & 0x1FFF))
+            return false;
+        length = static_cast<std::size_t>(end - (start & 0x1FFF));
+        return true;
+    }
+
     bool appendRow(std::uint32_t pointer, std::size_t skip, std::size_t most, std::string& out,
                    std::uint32_t* next = nullptr) {
-        void* buffer = nullptr;
+        const std::uint8_t* buffer = nullptr;
         int start = 0;
-        size_t length = 0;
-        if (mdb_find_pg_row(mdb_, static_cast<int>(pointer), &buffer, &start, &length) != 0)
+        std::size_t length = 0;
+        if (!findLongValueRow(pointer, buffer, start, length))
             return false;
         start &= 0x1FFF;
         if (start < 0 || start + length > static_cast<std::size_t>(mdb_->fmt->pg_size) ||
             length < skip)
             return false;
-        const auto* row = static_cast<const std::uint8_t*>(buffer) + start;
+        const std::uint8_t* row = buffer + start;
         if (next)
             *next = Le32(row);
         out.append(reinterpret_cast<const char*>(row) + skip, std::min(length - skip, most));
@@ -299,6 +366,7 @@ private:
     MdbTableDef* table_;
     Sender& out_;
     std::size_t fileSize_;
+    const MappedFile& file_;
     bool jet4_;
     std::vector<MdbField> fields_;
     FrameBuilder frame_;
@@ -334,6 +402,7 @@ int SendMdbTables(const std::string& path, int fd) {
     // still take that road here. Raised after the catalog, whose reading zeroes a buffer of
     // this size per column.
     mdb_set_bind_size(mdb.get(), 1 << 20);
+    const MappedFile file(path, static_cast<std::size_t>(info.st_size));
     for (unsigned i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE || !mdb_is_user_table(entry))
@@ -342,7 +411,7 @@ int SendMdbTables(const std::string& path, int fd) {
         if (!table || !mdb_read_columns(table.get()))
             return Fail(out, std::string("Unrecognized database format '") + path +
                                  "': cannot read table " + entry->object_name + ".");
-        TableSender sender(mdb.get(), table.get(), out, static_cast<std::size_t>(info.st_size));
+        TableSender sender(mdb.get(), table.get(), out, file);
         sender.sendDefinition();
         const bool complete = sender.sendRows();
         if (!out.ok())

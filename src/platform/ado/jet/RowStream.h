@@ -1,6 +1,7 @@
 #pragma once
 // What the reading child sends its parent: frames of "u32 length, payload", little-endian.
-//   'T' name, u16 column count, per column name and declared type   a table starts
+//   'T' name, u16 column count, per column name and declared type,  a table starts
+//       u32 row count (as the table definition counts them)
 //   'R' per column a tag and its value                              a row of the last table
 //   'E' message (UTF-8)                                             the child gave up
 //   'Z'                                                             everything was sent

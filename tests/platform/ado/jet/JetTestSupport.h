@@ -1,6 +1,8 @@
 #pragma once
 // Shared by the jet tests: temporary folders, an in-memory SQLite target and reading it back.
 
+#include "platform/ado/jet/JetReader.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -74,5 +76,43 @@ inline Table Query(sqlite3* db, const std::string& sql) {
     sqlite3_finalize(stmt);
     return rows;
 }
+
+// Takes the rows of one table, each cell in the text form Query() gives (an integer in
+// decimal; reals are not expected here).
+class CollectingTap : public RowTap {
+public:
+    explicit CollectingTap(std::string table) : table_(std::move(table)) {}
+    bool TakeTable(std::string_view name, std::span<const TapColumn> given,
+                   std::uint32_t) override {
+        taking_ = name == table_;
+        if (taking_)
+            for (const TapColumn& c : given) {
+                columns.push_back({std::string(c.name), std::string(c.declared)});
+                // What SQLite keeps in other columns may not read back as it was given.
+                plain = plain && (c.declared == "INTEGER" || c.declared == "TEXT");
+            }
+        return taking_;
+    }
+    bool TakeRow(std::span<const TapCell> cells) override {
+        std::vector<std::string> row;
+        for (const TapCell& c : cells) {
+            if (c.kind == TapCell::Null)
+                row.push_back("<null>");
+            else if (c.kind == TapCell::Integer)
+                row.push_back(std::to_string(c.integer));
+            else
+                row.push_back(std::string(c.bytes));
+        }
+        rows.push_back(std::move(row));
+        return true;
+    }
+    Table rows;
+    std::vector<std::vector<std::string>> columns;
+    bool plain = true;
+
+private:
+    std::string table_;
+    bool taking_ = false;
+};
 
 } // namespace vm::ado::jet::test

@@ -66,6 +66,21 @@ TEST_F(CatalogueFile, CopiesEveryValueOfBothTables) {
     EXPECT_GT(std::stoi(Query(db.get(), "select count(*) from List where 介绍 is null")[0][0]), 0);
 }
 
+// A tap takes List's rows as they arrive: the same values in the same order, and the target
+// keeps List's definition without rows, Tree with its rows.
+TEST_F(CatalogueFile, TapTakesTheRowsOfItsTable) {
+    Db db = MemoryDb();
+    CollectingTap tap("List");
+    const JetOpenResult result = MaterialiseMdb(path_, kPassword, db.get(), &tap);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(tap.rows, ExpectedTable(mw::ListRows(spec_)));
+    ASSERT_EQ(tap.columns.size(), 11u);
+    EXPECT_EQ(tap.columns[1], (std::vector<std::string>{"名称", "TEXT"}));
+    EXPECT_EQ(Query(db.get(), "select count(*) from List"), Table{{"0"}});
+    EXPECT_EQ(Query(db.get(), "select * from Tree order by rowid"),
+              ExpectedTable(mw::TreeRows(spec_)));
+}
+
 TEST_F(CatalogueFile, KeepsColumnNamesAndTypes) {
     Db db = MemoryDb();
     ASSERT_TRUE(MaterialiseMdb(path_, kPassword, db.get()).ok);
