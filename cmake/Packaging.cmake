@@ -90,6 +90,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What dpkg-shlibdeps cannot see: libarchive, linked by the archive library the program loads
 # from memory; the Chinese fonts; Qt's Chinese texts; the opener of pages and folders.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libarchive13, fonts-noto-cjk, qt6-translations-l10n, xdg-utils")
+# fcitx5's module for Qt 6 programs; IBus works through Qt's own plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fcitx5-frontend-qt6")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-mariadb, tdsodbc, libsqliteodbc, odbc-mdbtools")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
