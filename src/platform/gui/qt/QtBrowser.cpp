@@ -235,13 +235,15 @@ public:
         setUrl(url);
     }
 
+    // Called once a navigation of the page itself was refused: the page stays where it was.
+    std::function<void()> refused;
+
     // The control goes: a movie still playing falls silent now, not when the widgets go.
     void end() {
         setAudioMuted(true);
         stopPlayer();
     }
 
-    const PagePolicy& policy() const { return policy_; }
     bool scriptsOn() const {
         return settings()->testAttribute(QWebEngineSettings::JavascriptEnabled);
     }
@@ -259,10 +261,6 @@ protected:
             });
         return accepted;
     }
-
-public:
-    // Called once a navigation of the page itself was refused: the page stays where it was.
-    std::function<void()> refused;
 
 private:
     bool decide(const QUrl& url, bool isMainFrame) {
@@ -287,7 +285,6 @@ private:
         return true;
     }
 
-private:
     // The player runs in the page's own world, put there before the page's first line; the
     // relay is the only web origin the page may reach.
     void startPlayer() {
