@@ -28,7 +28,7 @@ enum DbKind : std::int32_t {
 // One column description (table creation, delimited-text schemas, field information).
 struct FieldDef {
     std::string columnName;
-    std::int32_t dataType = 0; // ADO type: 3, 4, 5, 7, 11, 20, 200, 201, 205
+    std::int32_t dataType = 0; // ADO type: 3, 4, 5, 7, 11, 20, 200 (202), 201 (203), 205
     std::string defaultValue;
     std::int32_t primaryKey = 0; // 1 = primary key
     std::int32_t definedSize = 0;

@@ -399,6 +399,9 @@ std::string DbConnection::columnTypeName(const FieldDef& def) {
         {11, {"Yes/No", "bit", "Bit", "Bool"}},
         {205, {"OLE Object", "image", "Blob", "LongBlob"}},
         {200, {"Text", "VarChar", "VarChar", "VarChar"}},
+        // The wide forms, which the Access provider reports for Text(n) and Memo columns.
+        {202, {"Text", "VarChar", "VarChar", "VarChar"}},
+        {203, {"Memo", "Text", "Text", "LongText"}},
     };
     if (dbKind < kDbAccess || dbKind > kDbMySql)
         return std::string();
@@ -406,7 +409,7 @@ std::string DbConnection::columnTypeName(const FieldDef& def) {
         if (names.type != def.dataType)
             continue;
         std::string name = names.byKind[dbKind - 1];
-        if (def.dataType == 200)
+        if (def.dataType == 200 || def.dataType == 202)
             name += "(" + std::to_string(def.definedSize > 0 ? def.definedSize : 100) + ")";
         return name;
     }

@@ -50,6 +50,9 @@ TEST(SchemaTypes, TypeNameOfEveryTypeInEveryDialect) {
         {200, 0, {"", "Text(100)", "VarChar(100)", "VarChar(100)", "VarChar(100)"}},
         {200, -5, {"", "Text(100)", "VarChar(100)", "VarChar(100)", "VarChar(100)"}},
         {200, 40, {"", "Text(40)", "VarChar(40)", "VarChar(40)", "VarChar(40)"}},
+        // What the Access provider reports for Text(50) and Memo columns.
+        {202, 50, {"", "Text(50)", "VarChar(50)", "VarChar(50)", "VarChar(50)"}},
+        {203, 0, {"", "Memo", "Text", "Text", "LongText"}},
         {130, 0, {"", "", "", "", ""}},
     };
     for (const Case& c : cases)

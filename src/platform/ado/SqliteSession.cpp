@@ -6,6 +6,7 @@
 #include "platform/text/Codepage.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -257,6 +258,16 @@ struct Statement {
     ~Statement() { sqlite3_finalize(stmt); }
 };
 
+std::int64_t SteadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t DeadlineAfter(int seconds) {
+    return SteadyNow() + static_cast<std::int64_t>(seconds) * 1000000000;
+}
+
 bool OnlyBlanks(const char* tail) {
     for (; tail && *tail; ++tail)
         if (*tail != ' ' && *tail != '\t' && *tail != '\r' && *tail != '\n' && *tail != ';')
@@ -350,7 +361,7 @@ bool SqliteSession::Refuse(ProviderError& error) const {
 
 int SqliteSession::Progress(void* self) {
     auto* session = static_cast<SqliteSession*>(self);
-    if (std::chrono::steady_clock::now() > session->deadline_) {
+    if (SteadyNow() > session->deadline_) {
         session->timedOut_ = true;
         return 1;
     }
@@ -429,6 +440,9 @@ void SqliteSession::Describe(sqlite3_stmt* stmt, std::vector<ColumnInfo>& column
             column.attributes |= adFldIsNullable | adFldMayBeNull;
         if (column.key)
             column.attributes |= adFldKeyColumn;
+        // An Access AutoNumber is a fixed-size Long and nothing more: its flag.
+        if (options_.accessSql && UpperAscii(sqlite3_column_decltype(stmt, i)) == "COUNTER")
+            column.attributes = adFldFixed;
     }
 }
 
@@ -595,7 +609,7 @@ bool SqliteSession::RunRewritten(const AccessStatement& access, std::span<const 
         return false;
 
     if (commandTimeout_ > 0) {
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(commandTimeout_);
+        deadline_ = DeadlineAfter(commandTimeout_);
         sqlite3_progress_handler(db_, 1000, &SqliteSession::Progress, this);
     }
     const int before = sqlite3_total_changes(db_);
@@ -710,8 +724,7 @@ private:
         sqlite3* db = session_.db_;
         session_.timedOut_ = false;
         if (session_.commandTimeout_ > 0) {
-            session_.deadline_ =
-                std::chrono::steady_clock::now() + std::chrono::seconds(session_.commandTimeout_);
+            session_.deadline_ = DeadlineAfter(session_.commandTimeout_);
             sqlite3_progress_handler(db, 1000, &SqliteSession::Progress, &session_);
         }
         const int rc = sqlite3_step(stmt_);

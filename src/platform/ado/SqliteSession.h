@@ -6,7 +6,7 @@
 #include "platform/ado/AccessSql.h"
 #include "platform/ado/Provider.h"
 
-#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -90,7 +90,7 @@ private:
     sqlite3* db_;
     Options options_;
     int commandTimeout_ = 30;
-    std::chrono::steady_clock::time_point deadline_;
+    std::int64_t deadline_ = 0; // steady clock, nanoseconds
     bool timedOut_ = false;
 };
 
