@@ -62,11 +62,20 @@ std::size_t AddressSlotOf(std::uint32_t tag, std::size_t mask) {
 }
 
 // Whether `offset` is where a character of `text` starts (a byte of 0x80 or more leads a pair).
+// A byte below 0x80 ends a character (an ASCII one, or a pair's trail byte), so one starts right
+// after it, and from there every byte of 0x80 or more leads a pair: only the run of such bytes
+// just before `offset` decides, read eight at a time.
 bool StartsACharacter(std::string_view text, std::size_t offset) {
-    std::size_t at = 0;
-    while (at < offset)
-        at += static_cast<unsigned char>(text[at]) >= 0x80 ? 2 : 1;
-    return at == offset;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    std::size_t run = 0;
+    for (std::uint64_t word = 0; run + 8 <= offset; run += 8) {
+        std::memcpy(&word, text.data() + offset - run - 8, 8);
+        if ((word & kHigh) != kHigh)
+            break;
+    }
+    while (run < offset && static_cast<unsigned char>(text[offset - 1 - run]) >= 0x80)
+        ++run;
+    return run % 2 == 0;
 }
 
 } // namespace
