@@ -7,18 +7,25 @@ namespace vm::catalogue {
 namespace {
 
 // The comparison a Find makes for '...' criteria: ASCII letters folded byte by byte.
-std::string FoldKey(std::string_view text) {
-    std::string key(text);
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return key;
+bool SameFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
 }
 
 const std::vector<std::uint32_t> kNoRows;
 
 std::uint64_t FoldedHash(std::string_view text) {
-    // FNV-1a over the bytes with ASCII capitals folded, as FoldKey folds them.
+    // FNV-1a over the bytes with ASCII capitals folded, as SameFolded folds them.
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (char c : text) {
         if (c >= 'A' && c <= 'Z')
@@ -45,12 +52,30 @@ void AppendFolded(std::string& out, std::string_view text) {
     }
 }
 
+// FNV's high half, which every byte has stirred; its low bits alone spread poorly.
+std::uint32_t AddressTag(std::string_view address) {
+    return static_cast<std::uint32_t>(FoldedHash(address) >> 32);
+}
+
+std::size_t AddressSlotOf(std::uint32_t tag, std::size_t mask) {
+    return static_cast<std::size_t>(tag * 0x9E3779B97F4A7C15ull >> 32) & mask;
+}
+
 // Whether `offset` is where a character of `text` starts (a byte of 0x80 or more leads a pair).
+// A byte below 0x80 ends a character (an ASCII one, or a pair's trail byte), so one starts right
+// after it, and from there every byte of 0x80 or more leads a pair: only the run of such bytes
+// just before `offset` decides, read eight at a time.
 bool StartsACharacter(std::string_view text, std::size_t offset) {
-    std::size_t at = 0;
-    while (at < offset)
-        at += static_cast<unsigned char>(text[at]) >= 0x80 ? 2 : 1;
-    return at == offset;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    std::size_t run = 0;
+    for (std::uint64_t word = 0; run + 8 <= offset; run += 8) {
+        std::memcpy(&word, text.data() + offset - run - 8, 8);
+        if ((word & kHigh) != kHigh)
+            break;
+    }
+    while (run < offset && static_cast<unsigned char>(text[offset - 1 - run]) >= 0x80)
+        ++run;
+    return run % 2 == 0;
 }
 
 } // namespace
@@ -70,7 +95,7 @@ CatalogueData::CatalogueData(CatalogueTables tables) : CatalogueData() {
     authors_.start.reserve(tables_.list.size() + 1);
     weights_.reserve(tables_.list.size());
     rowCategoryId_.reserve(tables_.list.size());
-    byAddress_.reserve(tables_.list.size());
+    ReserveAddresses(tables_.list.size());
     std::size_t titleBytes = 0, authorBytes = 0;
     for (const ResourceRecord& r : tables_.list) {
         titleBytes += r.title.size();
@@ -92,7 +117,7 @@ void CatalogueData::IndexResource(std::uint32_t i) {
     weights_.push_back(r.weight);
     rowCategoryId_.push_back(tables_.listCategoryNull[i] ? 0 : categoryIds_.Add(r.category));
     if (!tables_.listAddressNull[i])
-        byAddress_.push_back({FoldedHash(r.address), i});
+        AddAddress(AddressTag(r.address), i);
 }
 
 void CatalogueData::IndexCategory(std::uint32_t i) {
@@ -103,7 +128,6 @@ void CatalogueData::IndexCategory(std::uint32_t i) {
 }
 
 void CatalogueData::FinishIndexes() {
-    std::sort(byAddress_.begin(), byAddress_.end());
     // A counting sort of the rows by their category's number, rows ascending within each.
     categoryStart_.assign(categoryIds_.size() + 1, 0);
     for (std::size_t i = 0; i < rowCategoryId_.size(); ++i)
@@ -176,7 +200,7 @@ void CatalogueData::Builder::Reserve(std::size_t resources) {
     data_->authors_.start.reserve(n + 1);
     data_->weights_.reserve(n);
     data_->rowCategoryId_.reserve(n);
-    data_->byAddress_.reserve(n);
+    data_->ReserveAddresses(n);
 }
 
 void CatalogueData::Builder::AddResource(ResourceRecord record, bool categoryNull, bool addressNull,
@@ -278,13 +302,52 @@ const std::vector<std::uint32_t>& CatalogueData::LevelRows(int level) const {
     return it == byLevel_.end() ? kNoRows : it->second;
 }
 
+void CatalogueData::ReserveAddresses(std::size_t rows) {
+    std::size_t size = 64;
+    while (size < 2 * (addresses_ + rows))
+        size *= 2;
+    if (size <= byAddress_.size())
+        return;
+    // Again in table order, which the probes rely on.
+    std::vector<AddressSlot> old;
+    for (const AddressSlot& slot : byAddress_)
+        if (slot.row != kNoRow)
+            old.push_back(slot);
+    std::sort(old.begin(), old.end(),
+              [](const AddressSlot& a, const AddressSlot& b) { return a.row < b.row; });
+    byAddress_.assign(size, AddressSlot{});
+    addresses_ = 0;
+    for (const AddressSlot& slot : old)
+        AddAddress(slot.hash, slot.row);
+}
+
+void CatalogueData::AddAddress(std::uint32_t hash, std::uint32_t row) {
+    if (2 * (addresses_ + 1) > byAddress_.size())
+        ReserveAddresses(std::max<std::size_t>(addresses_, 32));
+    const std::size_t mask = byAddress_.size() - 1;
+    std::size_t at = AddressSlotOf(hash, mask);
+    // Only the first row of an address is ever found: a later one (the many empty addresses
+    // above all) is left out rather than lengthening the probe for everyone.
+    const std::string_view address = tables_.list[row].address;
+    for (; byAddress_[at].row != kNoRow; at = (at + 1) & mask)
+        if (byAddress_[at].hash == hash &&
+            SameFolded(tables_.list[byAddress_[at].row].address, address))
+            return;
+    byAddress_[at] = {hash, row};
+    ++addresses_;
+}
+
 const ResourceRecord* CatalogueData::ResourceAt(std::string_view address) const {
-    const std::uint64_t hash = FoldedHash(address);
-    const std::string key = FoldKey(address);
-    auto it = std::lower_bound(byAddress_.begin(), byAddress_.end(), AddressEntry{hash, 0});
-    for (; it != byAddress_.end() && it->hash == hash; ++it) {
-        const ResourceRecord& r = tables_.list[it->row];
-        if (r.address.size() == key.size() && FoldKey(r.address) == key)
+    if (byAddress_.empty())
+        return nullptr;
+    const std::uint32_t hash = AddressTag(address);
+    const std::size_t mask = byAddress_.size() - 1;
+    for (std::size_t at = AddressSlotOf(hash, mask); byAddress_[at].row != kNoRow;
+         at = (at + 1) & mask) {
+        if (byAddress_[at].hash != hash)
+            continue;
+        const ResourceRecord& r = tables_.list[byAddress_[at].row];
+        if (SameFolded(r.address, address))
             return &r;
     }
     return nullptr;

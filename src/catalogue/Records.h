@@ -158,17 +158,19 @@ private:
     std::vector<std::uint32_t> categoryRows_;
     std::unordered_map<long long, std::uint32_t> categoryRow_;
     std::unordered_map<int, std::vector<std::uint32_t>> byLevel_;
-    // Rows with an address, by the hash of the address folded to lower case, rows ascending
-    // within one hash; the addresses themselves are compared in the rows. A map of folded
-    // copies takes a node, a key and a bucket per row, well over 100 bytes; this takes 16.
-    struct AddressEntry {
-        std::uint64_t hash;
-        std::uint32_t row;
-        friend bool operator<(const AddressEntry& a, const AddressEntry& b) {
-            return a.hash != b.hash ? a.hash < b.hash : a.row < b.row;
-        }
+    // The first row of each address, in an open-addressing table keyed by the hash of the
+    // address folded to lower case; the addresses themselves are compared in the rows. Built
+    // as the rows arrive, in table order, with no sort at the end. A map of folded copies takes
+    // a node, a key and a bucket per row, well over 100 bytes; this takes 16 at most.
+    struct AddressSlot {
+        std::uint32_t hash = 0;
+        std::uint32_t row = kNoRow;
     };
-    std::vector<AddressEntry> byAddress_;
+    static constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
+    void AddAddress(std::uint32_t hash, std::uint32_t row);
+    void ReserveAddresses(std::size_t rows);
+    std::vector<AddressSlot> byAddress_;
+    std::size_t addresses_ = 0;
 };
 
 } // namespace vm::catalogue
