@@ -141,6 +141,8 @@ struct MovieRelay::Handlers {
         outgoing.url = address;
         outgoing.method = "GET";
         outgoing.userAgent = std::string(kUserAgent);
+        // The movie is fetched as the request objects fetch: through the system's proxy.
+        outgoing.systemProxy = true;
         auto exchange = std::make_shared<http::Exchange>(outgoing, http::RedirectPolicy{},
                                                          &http::CookieStore::Global());
         {
