@@ -77,6 +77,9 @@ TEST(ProgramEnd, EveryStartClosedAtARandomMomentEndsWithCodeZero) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Pages the program opens in the user's browser go nowhere.
     setenv("VM_OPENER", "/bin/true", 1);
+    // Another copy of this user's program (a test that ends it) may still be going.
+    for (int wait = 0; wait < 600 && kernel::ClassExists("Velum"); ++wait)
+        std::this_thread::sleep_for(100ms);
     ASSERT_FALSE(kernel::ClassExists("Velum")) << "another instance is running for this user";
     TestForum forum;
     ServeInformation(forum);
