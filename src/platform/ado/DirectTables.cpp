@@ -38,10 +38,15 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The reader's declared type that reads as the kind asked: its INTEGER columns read as
-// integers, its TEXT columns as texts (GBK, as the provider keeps them).
-std::string_view DeclaredFor(DirectKind kind) {
-    return kind == DirectKind::Integer ? "INTEGER" : "TEXT";
+// Whether a column of the reader's declared type (Access's type names) reads as the kind asked:
+// its whole-number columns as integers, its text and memo columns as texts (GBK, as the provider
+// keeps them). Yes/No is left to the connection, which reads it as a logical value.
+bool DeclaredServes(DirectKind kind, std::string_view declared) {
+    if (kind == DirectKind::Integer)
+        return declared == "INTEGER" || declared == "SMALLINT" || declared == "BYTE" ||
+               declared == "COUNTER";
+    return declared == "TEXT" || declared == "LONGTEXT" ||
+           (declared.starts_with("TEXT(") && declared.ends_with(")"));
 }
 
 // Routes the rows of the tables asked for to their takers, each value to its column.
@@ -64,7 +69,7 @@ public:
             for (std::size_t c = 0; c < columns.size(); ++c) {
                 if (!SameName(wanted.name, columns[c].name))
                     continue;
-                if (columns[c].declared != DeclaredFor(wanted.kind))
+                if (!DeclaredServes(wanted.kind, columns[c].declared))
                     notServed_ = true;
                 positions_[i] = static_cast<int>(c);
                 break;

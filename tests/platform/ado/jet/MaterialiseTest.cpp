@@ -75,7 +75,7 @@ TEST_F(CatalogueFile, TapTakesTheRowsOfItsTable) {
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(tap.rows, ExpectedTable(mw::ListRows(spec_)));
     ASSERT_EQ(tap.columns.size(), 11u);
-    EXPECT_EQ(tap.columns[1], (std::vector<std::string>{"名称", "TEXT"}));
+    EXPECT_EQ(tap.columns[1], (std::vector<std::string>{"名称", "TEXT(255)"}));
     EXPECT_EQ(Query(db.get(), "select count(*) from List"), Table{{"0"}});
     EXPECT_EQ(Query(db.get(), "select * from Tree order by rowid"),
               ExpectedTable(mw::TreeRows(spec_)));
