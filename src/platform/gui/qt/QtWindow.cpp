@@ -118,14 +118,14 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress || !object->isWidgetType())
+        if (event->type() != QEvent::KeyPress)
             return false;
         QWidget* top = peer_.widget();
-        auto* widget = static_cast<QWidget*>(object);
         // A key travels up from the focus widget to its parents: look at it once, at its
-        // first receiver, and only in this window.
+        // first receiver, and only in this window. The receiver is compared by address only:
+        // filters also see keys sent to objects being destroyed (a web view's scene on hide).
         QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : top;
-        if (top == nullptr || widget != first || widget->window() != top)
+        if (top == nullptr || object != static_cast<QObject*>(first) || first->window() != top)
             return false;
         EventArgs args;
         args.key = VirtualKey(*static_cast<QKeyEvent*>(event));
