@@ -1,24 +1,11 @@
+#include "platform/ado/Members.h"
 #include "platform/ado/Objects.h"
 #include "platform/ado/TextProvider.h"
 
 namespace vm::ado {
 namespace {
 
-using automation::kMethod;
 using automation::kOk;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
-using automation::VT_I4;
-
-constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
-
-bool ToInt(const Variant& value, int& out) {
-    std::int32_t n = 0;
-    if (!value.ToInt32(n))
-        return false;
-    out = n;
-    return true;
-}
 
 } // namespace
 
@@ -107,26 +94,63 @@ HResult FaultNumber(Fault fault) {
 }
 
 const MemberTable<Connection>& Connection::Members() {
+    using Def = Declare<Connection>;
     static const MemberTable<Connection> table = {
-        {"Open", kMethod, 4, &Connection::Open},
-        {"Close", kMethod, 0, &Connection::Close},
-        {"Execute", kMethod, 3, &Connection::Execute},
-        {"BeginTrans", kMethod, 0, &Connection::BeginTrans},
-        {"CommitTrans", kMethod, 0, &Connection::CommitTrans},
-        {"RollbackTrans", kMethod, 0, &Connection::RollbackTrans},
-        {"State", kPropertyGet, 0, &Connection::State},
-        {"Mode", kGetPut, 0, &Connection::Mode},
-        {"ConnectionTimeout", kGetPut, 0, &Connection::ConnectionTimeout},
-        {"CommandTimeout", kGetPut, 0, &Connection::CommandTimeoutMember},
-        {"Provider", kGetPut, 0, &Connection::Provider},
-        {"Version", kPropertyGet, 0, &Connection::Version},
-        {"ConnectionString", kGetPut, 0, &Connection::ConnectionStringMember},
-        {"Errors", kPropertyGet, 0, &Connection::Errors},
-        {"OpenSchema", kMethod, 3, &Connection::OpenSchema},
-        {"CursorLocation", kGetPut, 0, &Connection::CursorLocation},
-        {"IsolationLevel", kGetPut, 0, &Connection::IsolationLevel},
-        {"DefaultDatabase", kGetPut, 0, &Connection::DefaultDatabase},
-        {"Cancel", kMethod, 0, &Connection::Cancel},
+        Def::Method("Open", 4, &Connection::Open),
+        Def::Method("Close", 0,
+                    [](Connection& self, Invocation& call) {
+                        if (!self.session_)
+                            return call.Throw(FaultText(Fault::ObjectClosed));
+                        self.CloseNow();
+                        return kOk;
+                    }),
+        Def::Method("Execute", 3, &Connection::Execute),
+        Def::Method("BeginTrans", 0, &Connection::BeginTrans),
+        Def::Method("CommitTrans", 0, &Connection::CommitTrans),
+        Def::Method("RollbackTrans", 0, &Connection::RollbackTrans),
+        Def::Get("State",
+                 [](Connection& self, Invocation& call) {
+                     return call.Return(
+                         Variant(std::int32_t{self.session_ ? adStateOpen : adStateClosed}));
+                 }),
+        Def::GetPut("Mode", &Connection::Mode),
+        Def::GetPut("ConnectionTimeout", &Connection::ConnectionTimeout),
+        Def::GetPut("CommandTimeout", &Connection::CommandTimeoutMember),
+        Def::GetPut("Provider",
+                    [](Connection& self, Invocation& call) {
+                        if (call.IsPut() && self.session_)
+                            return call.Throw(FaultText(Fault::ObjectOpen));
+                        return TextProperty(call, self.provider_);
+                    }),
+        Def::Get("Version",
+                 [](Connection&, Invocation& call) { return call.Return(Variant("2.8")); }),
+        Def::GetPut("ConnectionString",
+                    [](Connection& self, Invocation& call) {
+                        if (call.IsPut() && self.session_)
+                            return call.Throw(FaultText(Fault::ObjectOpen));
+                        return TextProperty(call, self.connectionString_);
+                    }),
+        Def::Get("Errors",
+                 [](Connection& self, Invocation& call) {
+                     return call.Return(Variant(std::static_pointer_cast<automation::Dispatch>(
+                         std::make_shared<ado::Errors>(self.errors_))));
+                 }),
+        Def::Method("OpenSchema", 3, &Connection::OpenSchema),
+        Def::GetPut("CursorLocation",
+                    [](Connection& self, Invocation& call) {
+                        return IntProperty(call, self.cursorLocation_, 2, 3);
+                    }),
+        Def::GetPut("IsolationLevel",
+                    [](Connection& self, Invocation& call) {
+                        return IntProperty(call, self.isolationLevel_);
+                    }),
+        Def::GetPut("DefaultDatabase",
+                    [](Connection&, Invocation& call) {
+                        if (call.IsPut())
+                            return call.Throw(FaultText(Fault::NotCapable));
+                        return call.Return(Variant(std::string()));
+                    }),
+        Def::Method("Cancel", 0, [](Connection&, Invocation&) { return kOk; }),
     };
     return table;
 }
@@ -225,7 +249,7 @@ HResult Connection::Open(Invocation& call) {
     if (call.Has(0)) {
         std::string text;
         if (!call.Arg(0).ToText(text))
-            return call.Throw(FaultText(Fault::InvalidArgument));
+            return InvalidArgument(call);
         connectionString_ = text;
     }
     ClearErrors();
@@ -245,22 +269,15 @@ HResult Connection::Open(Invocation& call) {
     return kOk;
 }
 
-HResult Connection::Close(Invocation& call) {
-    if (!session_)
-        return call.Throw(FaultText(Fault::ObjectClosed));
-    CloseNow();
-    return kOk;
-}
-
 HResult Connection::Execute(Invocation& call) {
     if (!session_)
         return call.Throw(FaultText(Fault::ObjectClosed));
     std::string sql;
     if (!call.Arg(0).ToText(sql))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     int options = -1;
     if (call.Has(2) && !ToInt(call.Arg(2), options))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     if (options != -1 && (options & adCmdTable))
         sql = "select * from " + sql;
     std::int64_t affected = -1;
@@ -317,15 +334,11 @@ HResult Connection::RollbackTrans(Invocation& call) {
     return kOk;
 }
 
-HResult Connection::State(Invocation& call) {
-    return call.Return(Variant(std::int32_t{session_ ? adStateOpen : adStateClosed}));
-}
-
 HResult Connection::Mode(Invocation& call) {
     if (call.IsPut()) {
         int mode = 0;
-        if (!ToInt(call.Value(), mode) || mode < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, mode, 0))
+            return InvalidArgument(call);
         if (session_)
             return call.Throw(FaultText(Fault::ObjectOpen));
         mode_ = mode;
@@ -340,8 +353,8 @@ HResult Connection::Mode(Invocation& call) {
 HResult Connection::ConnectionTimeout(Invocation& call) {
     if (call.IsPut()) {
         int seconds = 0;
-        if (!ToInt(call.Value(), seconds) || seconds < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, seconds, 0))
+            return InvalidArgument(call);
         if (session_)
             return call.Throw(FaultText(Fault::ObjectOpen));
         connectionTimeout_ = seconds;
@@ -353,8 +366,8 @@ HResult Connection::ConnectionTimeout(Invocation& call) {
 HResult Connection::CommandTimeoutMember(Invocation& call) {
     if (call.IsPut()) {
         int seconds = 0;
-        if (!ToInt(call.Value(), seconds) || seconds < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, seconds, 0))
+            return InvalidArgument(call);
         commandTimeout_ = seconds;
         if (session_)
             session_->SetCommandTimeout(seconds);
@@ -363,47 +376,12 @@ HResult Connection::CommandTimeoutMember(Invocation& call) {
     return call.Return(Variant(std::int32_t{commandTimeout_}));
 }
 
-HResult Connection::Provider(Invocation& call) {
-    if (call.IsPut()) {
-        if (session_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        std::string text;
-        if (!call.Value().ToText(text))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        provider_ = text;
-        return kOk;
-    }
-    return call.Return(Variant(provider_));
-}
-
-HResult Connection::Version(Invocation& call) {
-    return call.Return(Variant("2.8"));
-}
-
-HResult Connection::ConnectionStringMember(Invocation& call) {
-    if (call.IsPut()) {
-        if (session_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        std::string text;
-        if (!call.Value().ToText(text))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        connectionString_ = text;
-        return kOk;
-    }
-    return call.Return(Variant(connectionString_));
-}
-
-HResult Connection::Errors(Invocation& call) {
-    return call.Return(Variant(
-        std::static_pointer_cast<automation::Dispatch>(std::make_shared<ado::Errors>(errors_))));
-}
-
 HResult Connection::OpenSchema(Invocation& call) {
     if (!session_)
         return call.Throw(FaultText(Fault::ObjectClosed));
     int schema = 0;
     if (!ToInt(call.Arg(0), schema))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     if (schema != adSchemaTables)
         return call.Throw(FaultText(Fault::NotCapable));
     ClearErrors();
@@ -418,38 +396,6 @@ HResult Connection::OpenSchema(Invocation& call) {
                      "", adOpenStatic, adLockReadOnly);
     Track(recordset);
     return call.Return(Variant(std::static_pointer_cast<automation::Dispatch>(recordset)));
-}
-
-HResult Connection::CursorLocation(Invocation& call) {
-    if (call.IsPut()) {
-        int location = 0;
-        if (!ToInt(call.Value(), location) || (location != 2 && location != 3))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        cursorLocation_ = location;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{cursorLocation_}));
-}
-
-HResult Connection::IsolationLevel(Invocation& call) {
-    if (call.IsPut()) {
-        int level = 0;
-        if (!ToInt(call.Value(), level))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        isolationLevel_ = level;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{isolationLevel_}));
-}
-
-HResult Connection::DefaultDatabase(Invocation& call) {
-    if (call.IsPut())
-        return call.Throw(FaultText(Fault::NotCapable));
-    return call.Return(Variant(std::string()));
-}
-
-HResult Connection::Cancel(Invocation&) {
-    return kOk;
 }
 
 } // namespace vm::ado

@@ -81,24 +81,14 @@ public:
                                              std::int64_t& recordsAffected, ProviderError& error);
 
     HResult Open(Invocation& call);
-    HResult Close(Invocation& call);
     HResult Execute(Invocation& call);
     HResult BeginTrans(Invocation& call);
     HResult CommitTrans(Invocation& call);
     HResult RollbackTrans(Invocation& call);
-    HResult State(Invocation& call);
     HResult Mode(Invocation& call);
     HResult ConnectionTimeout(Invocation& call);
     HResult CommandTimeoutMember(Invocation& call);
-    HResult Provider(Invocation& call);
-    HResult Version(Invocation& call);
-    HResult ConnectionStringMember(Invocation& call);
-    HResult Errors(Invocation& call);
     HResult OpenSchema(Invocation& call);
-    HResult CursorLocation(Invocation& call);
-    HResult IsolationLevel(Invocation& call);
-    HResult DefaultDatabase(Invocation& call);
-    HResult Cancel(Invocation& call);
 
 private:
     void CloseNow();
