@@ -7,6 +7,13 @@ namespace {
 
 using automation::kOk;
 
+// A text property that an open connection does not let change.
+HResult TextWhileClosed(Invocation& call, bool open, std::string& field) {
+    if (call.IsPut() && open)
+        return call.Throw(FaultText(Fault::ObjectOpen));
+    return TextProperty(call, field);
+}
+
 } // namespace
 
 std::string FaultText(Fault fault) {
@@ -118,17 +125,14 @@ const MemberTable<Connection>& Connection::Members() {
         Def::GetPut("CommandTimeout", &Connection::CommandTimeoutMember),
         Def::GetPut("Provider",
                     [](Connection& self, Invocation& call) {
-                        if (call.IsPut() && self.session_)
-                            return call.Throw(FaultText(Fault::ObjectOpen));
-                        return TextProperty(call, self.provider_);
+                        return TextWhileClosed(call, self.session_ != nullptr, self.provider_);
                     }),
         Def::Get("Version",
                  [](Connection&, Invocation& call) { return call.Return(Variant("2.8")); }),
         Def::GetPut("ConnectionString",
                     [](Connection& self, Invocation& call) {
-                        if (call.IsPut() && self.session_)
-                            return call.Throw(FaultText(Fault::ObjectOpen));
-                        return TextProperty(call, self.connectionString_);
+                        return TextWhileClosed(call, self.session_ != nullptr,
+                                               self.connectionString_);
                     }),
         Def::Get("Errors",
                  [](Connection& self, Invocation& call) {

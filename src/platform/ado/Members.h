@@ -29,10 +29,9 @@ template <class T> struct Declare {
     }
     // Also put by reference: the members that take an object or a text.
     template <class F> static constexpr Def GetPutRef(std::string_view name, F serve) {
-        return Make(name,
-                    automation::kPropertyGet | automation::kPropertyPut |
-                        automation::kPropertyPutRef,
-                    0, serve);
+        return Make(
+            name, automation::kPropertyGet | automation::kPropertyPut | automation::kPropertyPutRef,
+            0, serve);
     }
 
 private:

@@ -253,18 +253,18 @@ public:
         : owner_(std::move(owner)), generation_(generation), column_(column) {}
 
     HResult Value(Invocation& call);
-    HResult Name(Invocation& call);
-    HResult Type(Invocation& call);
-    HResult DefinedSize(Invocation& call);
     HResult ActualSize(Invocation& call);
-    HResult Attributes(Invocation& call);
     HResult OriginalValue(Invocation& call);
-    HResult Precision(Invocation& call);
-    HResult NumericScale(Invocation& call);
 
 private:
     // The owner while this field still describes its current rows.
     Recordset* Owner(Invocation& call, HResult& failure) const;
+    // Returns what `read` makes of the field's column, while the field still describes it.
+    template <class Read> HResult ReturnColumn(Invocation& call, Read read) const {
+        HResult failure = automation::kOk;
+        const Recordset* owner = Owner(call, failure);
+        return owner ? call.Return(read(owner->Columns()[column_])) : failure;
+    }
 
     RecordsetRef owner_;
     unsigned generation_;
@@ -276,9 +276,7 @@ public:
     static const MemberTable<Fields>& Members();
     Fields(RecordsetRef owner, unsigned generation, std::size_t count);
 
-    HResult Count(Invocation& call);
     HResult Item(Invocation& call);
-    HResult Refresh(Invocation& call);
 
 private:
     RecordsetRef owner_;
@@ -291,10 +289,7 @@ public:
     static const MemberTable<Errors>& Members();
     explicit Errors(std::shared_ptr<ErrorList> list) : list_(std::move(list)) {}
 
-    HResult Count(Invocation& call);
     HResult Item(Invocation& call);
-    HResult Clear(Invocation& call);
-    HResult Refresh(Invocation& call);
 
 private:
     std::shared_ptr<ErrorList> list_;
@@ -304,14 +299,6 @@ class Error : public NativeDispatch<Error> {
 public:
     static const MemberTable<Error>& Members();
     explicit Error(ProviderError error) : error_(std::move(error)) {}
-
-    HResult Description(Invocation& call);
-    HResult Number(Invocation& call);
-    HResult Source(Invocation& call);
-    HResult SqlState(Invocation& call);
-    HResult NativeError(Invocation& call);
-    HResult HelpFile(Invocation& call);
-    HResult HelpContext(Invocation& call);
 
 private:
     ProviderError error_;
