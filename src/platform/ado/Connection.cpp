@@ -140,14 +140,8 @@ const MemberTable<Connection>& Connection::Members() {
                          std::make_shared<ado::Errors>(self.errors_))));
                  }),
         Def::Method("OpenSchema", 3, &Connection::OpenSchema),
-        Def::GetPut("CursorLocation",
-                    [](Connection& self, Invocation& call) {
-                        return IntProperty(call, self.cursorLocation_, 2, 3);
-                    }),
-        Def::GetPut("IsolationLevel",
-                    [](Connection& self, Invocation& call) {
-                        return IntProperty(call, self.isolationLevel_);
-                    }),
+        Def::IntField<&Connection::cursorLocation_, 2, 3>("CursorLocation"),
+        Def::IntField<&Connection::isolationLevel_>("IsolationLevel"),
         Def::GetPut("DefaultDatabase",
                     [](Connection&, Invocation& call) {
                         if (call.IsPut())

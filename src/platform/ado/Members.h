@@ -12,39 +12,6 @@
 
 namespace vm::ado {
 
-template <class T> struct Declare {
-    using Def = automation::MemberDef<T>;
-    using Handler = HResult (T::*)(Invocation&);
-    using Function = HResult (*)(T&, Invocation&);
-
-    template <class F> static constexpr Def Method(std::string_view name, int maxArgs, F serve) {
-        return Make(name, automation::kMethod, maxArgs, serve);
-    }
-    template <class F> static constexpr Def Get(std::string_view name, F serve, int maxArgs = 0) {
-        return Make(name, automation::kPropertyGet, maxArgs, serve);
-    }
-    template <class F>
-    static constexpr Def GetPut(std::string_view name, F serve, int maxArgs = 0) {
-        return Make(name, automation::kPropertyGet | automation::kPropertyPut, maxArgs, serve);
-    }
-    // Also put by reference: the members that take an object or a text.
-    template <class F> static constexpr Def GetPutRef(std::string_view name, F serve) {
-        return Make(
-            name, automation::kPropertyGet | automation::kPropertyPut | automation::kPropertyPutRef,
-            0, serve);
-    }
-
-private:
-    static constexpr Def Make(std::string_view name, std::uint16_t kinds, int maxArgs,
-                              Handler serve) {
-        return {name, kinds, maxArgs, serve, nullptr};
-    }
-    static constexpr Def Make(std::string_view name, std::uint16_t kinds, int maxArgs,
-                              Function serve) {
-        return {name, kinds, maxArgs, nullptr, serve};
-    }
-};
-
 // A variant as an int (32 bits); false when it does not convert.
 inline bool ToInt(const Variant& value, int& out) {
     std::int32_t n = 0;
@@ -88,5 +55,46 @@ inline HResult TextProperty(Invocation& call, std::string& field) {
     }
     return call.Return(Variant(field));
 }
+
+template <class T> struct Declare {
+    using Def = automation::MemberDef<T>;
+    using Handler = HResult (T::*)(Invocation&);
+    using Function = HResult (*)(T&, Invocation&);
+
+    template <class F> static constexpr Def Method(std::string_view name, int maxArgs, F serve) {
+        return Make(name, automation::kMethod, maxArgs, serve);
+    }
+    template <class F> static constexpr Def Get(std::string_view name, F serve, int maxArgs = 0) {
+        return Make(name, automation::kPropertyGet, maxArgs, serve);
+    }
+    template <class F>
+    static constexpr Def GetPut(std::string_view name, F serve, int maxArgs = 0) {
+        return Make(name, automation::kPropertyGet | automation::kPropertyPut, maxArgs, serve);
+    }
+    // Also put by reference: the members that take an object or a text.
+    template <class F> static constexpr Def GetPutRef(std::string_view name, F serve) {
+        return Make(
+            name, automation::kPropertyGet | automation::kPropertyPut | automation::kPropertyPutRef,
+            0, serve);
+    }
+
+    // A read-write int property kept in `Field` (see IntProperty).
+    template <int T::*Field, int Low = INT_MIN, int High = INT_MAX>
+    static constexpr Def IntField(std::string_view name) {
+        return GetPut(name, [](T& self, Invocation& call) {
+            return IntProperty(call, self.*Field, Low, High);
+        });
+    }
+
+private:
+    static constexpr Def Make(std::string_view name, std::uint16_t kinds, int maxArgs,
+                              Handler serve) {
+        return {name, kinds, maxArgs, serve, nullptr};
+    }
+    static constexpr Def Make(std::string_view name, std::uint16_t kinds, int maxArgs,
+                              Function serve) {
+        return {name, kinds, maxArgs, nullptr, serve};
+    }
+};
 
 } // namespace vm::ado

@@ -316,15 +316,6 @@ public:
     int precision = 0;
     int numericScale = 0;
     int attributes = 0;
-
-    HResult Name(Invocation& call);
-    HResult Type(Invocation& call);
-    HResult Direction(Invocation& call);
-    HResult Size(Invocation& call);
-    HResult Value(Invocation& call);
-    HResult Precision(Invocation& call);
-    HResult NumericScale(Invocation& call);
-    HResult Attributes(Invocation& call);
 };
 
 class Parameters : public NativeDispatch<Parameters> {
@@ -333,11 +324,9 @@ public:
 
     std::vector<std::shared_ptr<Parameter>> items;
 
-    HResult Count(Invocation& call);
     HResult Item(Invocation& call);
     HResult Append(Invocation& call);
     HResult Delete(Invocation& call);
-    HResult Refresh(Invocation& call);
 
 private:
     // Position of the item a name or index names, or -1.
@@ -356,17 +345,10 @@ public:
                                          std::string& error) const;
 
     HResult ActiveConnection(Invocation& call);
-    HResult CommandText(Invocation& call);
     HResult CommandType(Invocation& call);
-    HResult CommandTimeout(Invocation& call);
-    HResult Name(Invocation& call);
-    HResult State(Invocation& call);
-    HResult Prepared(Invocation& call);
-    HResult ParametersMember(Invocation& call);
     HResult CreateParameter(Invocation& call);
     HResult Execute(Invocation& call);
     HResult CallProcedure(Invocation& call, int options);
-    HResult Cancel(Invocation& call);
 
 private:
     std::shared_ptr<Connection> connection_;
