@@ -281,7 +281,7 @@ HResult Command::Execute(Invocation& call) {
     if (!connection_ || !connection_->IsOpen())
         return call.Throw(FaultText(Fault::InvalidConnection));
     int options = -1;
-    if (call.Has(2) && !ToInt(call.Arg(2), options))
+    if (!OptionalInt(call, 2, options))
         return InvalidArgument(call);
     std::string sql = text_;
     int type = commandType_;

@@ -274,7 +274,7 @@ HResult Connection::Execute(Invocation& call) {
     if (!call.Arg(0).ToText(sql))
         return InvalidArgument(call);
     int options = -1;
-    if (call.Has(2) && !ToInt(call.Arg(2), options))
+    if (!OptionalInt(call, 2, options))
         return InvalidArgument(call);
     if (options != -1 && (options & adCmdTable))
         sql = "select * from " + sql;

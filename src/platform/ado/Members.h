@@ -26,6 +26,12 @@ inline bool PutInt(Invocation& call, int& out, int low = INT_MIN, int high = INT
     return ToInt(call.Value(), out) && out >= low && out <= high;
 }
 
+// An optional int argument: false when it is given and is not an int; `out` keeps its value
+// when it is omitted.
+inline bool OptionalInt(Invocation& call, std::size_t i, int& out) {
+    return !call.Has(i) || ToInt(call.Arg(i), out);
+}
+
 inline HResult InvalidArgument(Invocation& call) {
     return call.Throw(FaultText(Fault::InvalidArgument));
 }
