@@ -121,7 +121,7 @@ const MemberTable<Connection>& Connection::Members() {
                          Variant(std::int32_t{self.session_ ? adStateOpen : adStateClosed}));
                  }),
         Def::GetPut("Mode", &Connection::Mode),
-        Def::GetPut("ConnectionTimeout", &Connection::ConnectionTimeout),
+        Def::ClosedIntField<&Connection::connectionTimeout_, 0>("ConnectionTimeout"),
         Def::GetPut("CommandTimeout", &Connection::CommandTimeoutMember),
         Def::GetPut("Provider",
                     [](Connection& self, Invocation& call) {
@@ -346,19 +346,6 @@ HResult Connection::Mode(Invocation& call) {
     if (session_ && mode == 0)
         mode = session_->ReadOnly() ? 1 : 3;
     return call.Return(Variant(std::int32_t{mode}));
-}
-
-HResult Connection::ConnectionTimeout(Invocation& call) {
-    if (call.IsPut()) {
-        int seconds = 0;
-        if (!PutInt(call, seconds, 0))
-            return InvalidArgument(call);
-        if (session_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        connectionTimeout_ = seconds;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{connectionTimeout_}));
 }
 
 HResult Connection::CommandTimeoutMember(Invocation& call) {

@@ -92,6 +92,24 @@ template <class T> struct Declare {
         });
     }
 
+    // The same for a property that an open object (T::IsOpen) does not let change; the value is
+    // checked first.
+    template <int T::*Field, int Low = INT_MIN, int High = INT_MAX>
+    static constexpr Def ClosedIntField(std::string_view name) {
+        return GetPut(name, [](T& self, Invocation& call) {
+            if (call.IsPut()) {
+                int value = 0;
+                if (!PutInt(call, value, Low, High))
+                    return InvalidArgument(call);
+                if (self.IsOpen())
+                    return call.Throw(FaultText(Fault::ObjectOpen));
+                self.*Field = value;
+                return automation::kOk;
+            }
+            return call.Return(Variant(std::int32_t{self.*Field}));
+        });
+    }
+
 private:
     static constexpr Def Make(std::string_view name, std::uint16_t kinds, int maxArgs,
                               Handler serve) {

@@ -86,7 +86,6 @@ public:
     HResult CommitTrans(Invocation& call);
     HResult RollbackTrans(Invocation& call);
     HResult Mode(Invocation& call);
-    HResult ConnectionTimeout(Invocation& call);
     HResult CommandTimeoutMember(Invocation& call);
     HResult OpenSchema(Invocation& call);
 
@@ -130,14 +129,8 @@ public:
 
     HResult Open(Invocation& call);
     HResult Close(Invocation& call);
-    HResult State(Invocation& call);
     HResult ActiveConnection(Invocation& call);
     HResult Source(Invocation& call);
-    HResult CursorTypeMember(Invocation& call);
-    HResult LockTypeMember(Invocation& call);
-    HResult CursorLocation(Invocation& call);
-    HResult MaxRecords(Invocation& call);
-    HResult Fields(Invocation& call);
     HResult Collect(Invocation& call);
     HResult AddNew(Invocation& call);
     HResult Update(Invocation& call);
@@ -151,10 +144,8 @@ public:
     HResult MovePrevious(Invocation& call);
     HResult Move(Invocation& call);
     HResult Bof(Invocation& call);
-    HResult Eof(Invocation& call);
     HResult RecordCount(Invocation& call);
     HResult AbsolutePosition(Invocation& call);
-    HResult PageSize(Invocation& call);
     HResult PageCount(Invocation& call);
     HResult AbsolutePage(Invocation& call);
     HResult Bookmark(Invocation& call);
@@ -162,7 +153,6 @@ public:
     HResult Filter(Invocation& call);
     HResult Sort(Invocation& call);
     HResult Status(Invocation& call);
-    HResult EditMode(Invocation& call);
     HResult Save(Invocation& call);
     HResult Requery(Invocation& call);
     HResult Supports(Invocation& call);
