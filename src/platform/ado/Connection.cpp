@@ -113,8 +113,12 @@ const MemberTable<Connection>& Connection::Members() {
                     }),
         Def::Method("Execute", 3, &Connection::Execute),
         Def::Method("BeginTrans", 0, &Connection::BeginTrans),
-        Def::Method("CommitTrans", 0, &Connection::CommitTrans),
-        Def::Method("RollbackTrans", 0, &Connection::RollbackTrans),
+        Def::Method(
+            "CommitTrans", 0,
+            [](Connection& self, Invocation& call) { return self.EndTransaction(call, true); }),
+        Def::Method(
+            "RollbackTrans", 0,
+            [](Connection& self, Invocation& call) { return self.EndTransaction(call, false); }),
         Def::Get("State",
                  [](Connection& self, Invocation& call) {
                      return call.Return(
@@ -302,29 +306,15 @@ HResult Connection::BeginTrans(Invocation& call) {
     return call.Return(Variant(std::int32_t{transactionLevel_}));
 }
 
-HResult Connection::CommitTrans(Invocation& call) {
+HResult Connection::EndTransaction(Invocation& call, bool commit) {
     if (!session_)
         return call.Throw(FaultText(Fault::ObjectClosed));
     ClearErrors();
     if (transactionLevel_ == 0)
         return call.Throw(FaultText(Fault::NoTransaction));
     ProviderError error;
-    if (!session_->Commit(transactionLevel_, error)) {
-        ReportError(error);
-        return call.Throw(error.description);
-    }
-    --transactionLevel_;
-    return kOk;
-}
-
-HResult Connection::RollbackTrans(Invocation& call) {
-    if (!session_)
-        return call.Throw(FaultText(Fault::ObjectClosed));
-    ClearErrors();
-    if (transactionLevel_ == 0)
-        return call.Throw(FaultText(Fault::NoTransaction));
-    ProviderError error;
-    if (!session_->Rollback(transactionLevel_, error)) {
+    if (!(commit ? session_->Commit(transactionLevel_, error)
+                 : session_->Rollback(transactionLevel_, error))) {
         ReportError(error);
         return call.Throw(error.description);
     }

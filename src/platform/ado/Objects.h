@@ -83,14 +83,14 @@ public:
     HResult Open(Invocation& call);
     HResult Execute(Invocation& call);
     HResult BeginTrans(Invocation& call);
-    HResult CommitTrans(Invocation& call);
-    HResult RollbackTrans(Invocation& call);
     HResult Mode(Invocation& call);
     HResult CommandTimeoutMember(Invocation& call);
     HResult OpenSchema(Invocation& call);
 
 private:
     void CloseNow();
+    // CommitTrans and RollbackTrans: ends the innermost transaction.
+    HResult EndTransaction(Invocation& call, bool commit);
 
     std::unique_ptr<Session> session_;
     std::string connectionString_;
