@@ -215,26 +215,11 @@ std::vector<Variant> Command::ParameterValues(const Variant* overrides, HResult&
 HResult Command::ActiveConnection(Invocation& call) {
     if (call.IsPut()) {
         const Variant& value = call.Value();
-        if (value.Type() == VT_DISPATCH) {
-            if (!value.Dispatcher()) {
-                connection_.reset();
-                return kOk;
-            }
-            auto connection = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
-            if (!connection)
-                return call.Throw(FaultText(Fault::InvalidConnection));
-            connection_ = std::move(connection);
+        if (value.Type() == VT_DISPATCH && !value.Dispatcher()) {
+            connection_.reset();
             return kOk;
         }
-        if (value.Type() == VT_BSTR) {
-            auto connection = std::make_shared<Connection>();
-            automation::Object(connection).Call("Open", {value});
-            if (!connection->IsOpen())
-                return call.Throw(automation::LastCallException());
-            connection_ = std::move(connection);
-            return kOk;
-        }
-        return InvalidArgument(call);
+        return PutConnection(call, value, connection_);
     }
     return call.Return(Variant(std::static_pointer_cast<Dispatch>(connection_)));
 }

@@ -157,6 +157,26 @@ const MemberTable<Connection>& Connection::Members() {
     return table;
 }
 
+HResult PutConnection(Invocation& call, const Variant& value,
+                      std::shared_ptr<Connection>& connection) {
+    if (value.Type() == automation::VT_DISPATCH) {
+        auto given = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
+        if (!given)
+            return call.Throw(FaultText(Fault::InvalidConnection));
+        connection = std::move(given);
+        return kOk;
+    }
+    if (value.Type() == automation::VT_BSTR) {
+        auto opened = std::make_shared<Connection>();
+        automation::Object(opened).Call("Open", {value});
+        if (!opened->IsOpen())
+            return call.Throw(automation::LastCallException());
+        connection = std::move(opened);
+        return kOk;
+    }
+    return InvalidArgument(call);
+}
+
 Connection::~Connection() {
     CloseNow();
 }

@@ -36,6 +36,12 @@ inline HResult InvalidArgument(Invocation& call) {
     return call.Throw(FaultText(Fault::InvalidArgument));
 }
 
+// The connection an ActiveConnection put names, a null object aside (the callers differ on
+// that): a Connection object, or a new connection opened on a connection string. On failure
+// `connection` is left as it was.
+HResult PutConnection(Invocation& call, const Variant& value,
+                      std::shared_ptr<Connection>& connection);
+
 // A read-write int property: a put of anything but an int within [low, high] fails and leaves
 // the field as it was.
 inline HResult IntProperty(Invocation& call, int& field, int low = INT_MIN, int high = INT_MAX) {

@@ -1278,22 +1278,7 @@ HResult Recordset::ActiveConnection(Invocation& call) {
         }
         if (open_)
             return Fail(call, Fault::ObjectOpen);
-        if (value.Type() == VT_DISPATCH) {
-            auto connection = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
-            if (!connection)
-                return Fail(call, Fault::InvalidConnection);
-            connection_ = std::move(connection);
-            return kOk;
-        }
-        if (value.Type() == VT_BSTR) {
-            auto connection = std::make_shared<Connection>();
-            automation::Object(connection).Call("Open", {value});
-            if (!connection->IsOpen())
-                return call.Throw(automation::LastCallException());
-            connection_ = std::move(connection);
-            return kOk;
-        }
-        return Fail(call, Fault::InvalidArgument);
+        return PutConnection(call, value, connection_);
     }
     return call.Return(Variant(std::static_pointer_cast<Dispatch>(connection_)));
 }
