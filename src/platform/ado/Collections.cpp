@@ -1,32 +1,58 @@
+#include "platform/ado/Members.h"
 #include "platform/ado/Objects.h"
 
 namespace vm::ado {
 namespace {
 
-using automation::kMethod;
 using automation::kOk;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
 using automation::VT_BSTR;
-
-constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
 
 } // namespace
 
 // ---- Field -------------------------------------------------------------------------------
 
 const MemberTable<Field>& Field::Members() {
+    using Def = Declare<Field>;
     static const MemberTable<Field> table = {
-        {"Value", kGetPut, 0, &Field::Value},
-        {"Name", kPropertyGet, 0, &Field::Name},
-        {"Type", kPropertyGet, 0, &Field::Type},
-        {"DefinedSize", kPropertyGet, 0, &Field::DefinedSize},
-        {"ActualSize", kPropertyGet, 0, &Field::ActualSize},
-        {"Attributes", kPropertyGet, 0, &Field::Attributes},
-        {"OriginalValue", kPropertyGet, 0, &Field::OriginalValue},
-        {"UnderlyingValue", kPropertyGet, 0, &Field::OriginalValue},
-        {"Precision", kPropertyGet, 0, &Field::Precision},
-        {"NumericScale", kPropertyGet, 0, &Field::NumericScale},
+        Def::GetPut("Value", &Field::Value),
+        Def::Get("Name",
+                 [](Field& self, Invocation& call) {
+                     return self.ReturnColumn(
+                         call, [](const ColumnInfo& column) { return Variant(column.name); });
+                 }),
+        Def::Get("Type",
+                 [](Field& self, Invocation& call) {
+                     return self.ReturnColumn(call, [](const ColumnInfo& column) {
+                         return Variant(std::int32_t{column.type});
+                     });
+                 }),
+        Def::Get("DefinedSize",
+                 [](Field& self, Invocation& call) {
+                     return self.ReturnColumn(call, [](const ColumnInfo& column) {
+                         return Variant(static_cast<std::int32_t>(column.definedSize));
+                     });
+                 }),
+        Def::Get("ActualSize", &Field::ActualSize),
+        Def::Get("Attributes",
+                 [](Field& self, Invocation& call) {
+                     return self.ReturnColumn(call, [](const ColumnInfo& column) {
+                         return Variant(std::int32_t{column.attributes});
+                     });
+                 }),
+        Def::Get("OriginalValue", &Field::OriginalValue),
+        Def::Get("UnderlyingValue", &Field::OriginalValue),
+        Def::Get("Precision",
+                 [](Field& self, Invocation& call) {
+                     return self.ReturnColumn(call, [](const ColumnInfo& column) {
+                         return Variant::UI1(static_cast<std::uint8_t>(column.precision));
+                     });
+                 }),
+        Def::Get("NumericScale",
+                 [](Field& self, Invocation& call) {
+                     return self.ReturnColumn(call, [](const ColumnInfo& column) {
+                         return Variant::UI1(static_cast<std::uint8_t>(column.numericScale));
+                     });
+                 }),
     };
     return table;
 }
@@ -66,26 +92,6 @@ HResult Field::OriginalValue(Invocation& call) {
     return kOk;
 }
 
-HResult Field::Name(Invocation& call) {
-    HResult failure = kOk;
-    const auto owner = Owner(call, failure);
-    return owner ? call.Return(Variant(owner->Columns()[column_].name)) : failure;
-}
-
-HResult Field::Type(Invocation& call) {
-    HResult failure = kOk;
-    const auto owner = Owner(call, failure);
-    return owner ? call.Return(Variant(std::int32_t{owner->Columns()[column_].type})) : failure;
-}
-
-HResult Field::DefinedSize(Invocation& call) {
-    HResult failure = kOk;
-    const auto owner = Owner(call, failure);
-    return owner ? call.Return(
-                       Variant(static_cast<std::int32_t>(owner->Columns()[column_].definedSize)))
-                 : failure;
-}
-
 HResult Field::ActualSize(Invocation& call) {
     HResult failure = kOk;
     const auto owner = Owner(call, failure);
@@ -97,36 +103,17 @@ HResult Field::ActualSize(Invocation& call) {
     return call.Return(Variant(static_cast<std::int32_t>(size)));
 }
 
-HResult Field::Attributes(Invocation& call) {
-    HResult failure = kOk;
-    const auto owner = Owner(call, failure);
-    return owner ? call.Return(Variant(std::int32_t{owner->Columns()[column_].attributes}))
-                 : failure;
-}
-
-HResult Field::Precision(Invocation& call) {
-    HResult failure = kOk;
-    const auto owner = Owner(call, failure);
-    return owner ? call.Return(
-                       Variant::UI1(static_cast<std::uint8_t>(owner->Columns()[column_].precision)))
-                 : failure;
-}
-
-HResult Field::NumericScale(Invocation& call) {
-    HResult failure = kOk;
-    const auto owner = Owner(call, failure);
-    return owner ? call.Return(Variant::UI1(
-                       static_cast<std::uint8_t>(owner->Columns()[column_].numericScale)))
-                 : failure;
-}
-
 // ---- Fields ------------------------------------------------------------------------------
 
 const MemberTable<Fields>& Fields::Members() {
+    using Def = Declare<Fields>;
     static const MemberTable<Fields> table = {
-        {"Count", kPropertyGet, 0, &Fields::Count},
-        {"Item", kPropertyGet, 1, &Fields::Item},
-        {"Refresh", kMethod, 0, &Fields::Refresh},
+        Def::Get("Count",
+                 [](Fields& self, Invocation& call) {
+                     return call.Return(Variant(static_cast<std::int32_t>(self.items_.size())));
+                 }),
+        Def::Get("Item", &Fields::Item, 1),
+        Def::Method("Refresh", 0, [](Fields&, Invocation&) { return kOk; }),
     };
     return table;
 }
@@ -136,10 +123,6 @@ Fields::Fields(RecordsetRef owner, unsigned generation, std::size_t count)
     items_.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
         items_.push_back(std::make_shared<Field>(owner_, generation_, i));
-}
-
-HResult Fields::Count(Invocation& call) {
-    return call.Return(Variant(static_cast<std::int32_t>(items_.size())));
 }
 
 HResult Fields::Item(Invocation& call) {
@@ -160,24 +143,25 @@ HResult Fields::Item(Invocation& call) {
         std::static_pointer_cast<automation::Dispatch>(items_[static_cast<std::size_t>(index)])));
 }
 
-HResult Fields::Refresh(Invocation&) {
-    return kOk;
-}
-
 // ---- Errors and Error --------------------------------------------------------------------
 
 const MemberTable<Errors>& Errors::Members() {
+    using Def = Declare<Errors>;
     static const MemberTable<Errors> table = {
-        {"Count", kPropertyGet, 0, &Errors::Count},
-        {"Item", kPropertyGet, 1, &Errors::Item},
-        {"Clear", kMethod, 0, &Errors::Clear},
-        {"Refresh", kMethod, 0, &Errors::Refresh},
+        Def::Get("Count",
+                 [](Errors& self, Invocation& call) {
+                     return call.Return(
+                         Variant(static_cast<std::int32_t>(self.list_->items.size())));
+                 }),
+        Def::Get("Item", &Errors::Item, 1),
+        Def::Method("Clear", 0,
+                    [](Errors& self, Invocation&) {
+                        self.list_->items.clear();
+                        return kOk;
+                    }),
+        Def::Method("Refresh", 0, [](Errors&, Invocation&) { return kOk; }),
     };
     return table;
-}
-
-HResult Errors::Count(Invocation& call) {
-    return call.Return(Variant(static_cast<std::int32_t>(list_->items.size())));
 }
 
 HResult Errors::Item(Invocation& call) {
@@ -189,48 +173,34 @@ HResult Errors::Item(Invocation& call) {
         std::make_shared<Error>(list_->items[static_cast<std::size_t>(index)]))));
 }
 
-HResult Errors::Clear(Invocation&) {
-    list_->items.clear();
-    return kOk;
-}
-
-HResult Errors::Refresh(Invocation&) {
-    return kOk;
-}
-
 const MemberTable<Error>& Error::Members() {
+    using Def = Declare<Error>;
     static const MemberTable<Error> table = {
-        {"Description", kPropertyGet, 0, &Error::Description},
-        {"Number", kPropertyGet, 0, &Error::Number},
-        {"Source", kPropertyGet, 0, &Error::Source},
-        {"SQLState", kPropertyGet, 0, &Error::SqlState},
-        {"NativeError", kPropertyGet, 0, &Error::NativeError},
-        {"HelpFile", kPropertyGet, 0, &Error::HelpFile},
-        {"HelpContext", kPropertyGet, 0, &Error::HelpContext},
+        Def::Get("Description",
+                 [](Error& self, Invocation& call) {
+                     return call.Return(Variant(self.error_.description));
+                 }),
+        Def::Get("Number",
+                 [](Error& self, Invocation& call) {
+                     return call.Return(Variant(std::int32_t{self.error_.number}));
+                 }),
+        Def::Get(
+            "Source",
+            [](Error& self, Invocation& call) { return call.Return(Variant(self.error_.source)); }),
+        Def::Get("SQLState",
+                 [](Error& self, Invocation& call) {
+                     return call.Return(Variant(self.error_.sqlState));
+                 }),
+        Def::Get("NativeError",
+                 [](Error& self, Invocation& call) {
+                     return call.Return(Variant(std::int32_t{self.error_.nativeError}));
+                 }),
+        Def::Get("HelpFile",
+                 [](Error&, Invocation& call) { return call.Return(Variant(std::string())); }),
+        Def::Get("HelpContext",
+                 [](Error&, Invocation& call) { return call.Return(Variant(std::int32_t{0})); }),
     };
     return table;
-}
-
-HResult Error::Description(Invocation& call) {
-    return call.Return(Variant(error_.description));
-}
-HResult Error::Number(Invocation& call) {
-    return call.Return(Variant(std::int32_t{error_.number}));
-}
-HResult Error::Source(Invocation& call) {
-    return call.Return(Variant(error_.source));
-}
-HResult Error::SqlState(Invocation& call) {
-    return call.Return(Variant(error_.sqlState));
-}
-HResult Error::NativeError(Invocation& call) {
-    return call.Return(Variant(std::int32_t{error_.nativeError}));
-}
-HResult Error::HelpFile(Invocation& call) {
-    return call.Return(Variant(std::string()));
-}
-HResult Error::HelpContext(Invocation& call) {
-    return call.Return(Variant(std::int32_t{0}));
 }
 
 } // namespace vm::ado

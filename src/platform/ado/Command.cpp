@@ -1,3 +1,4 @@
+#include "platform/ado/Members.h"
 #include "platform/ado/Objects.h"
 #include "platform/text/Gbk.h"
 
@@ -5,23 +6,16 @@ namespace vm::ado {
 namespace {
 
 using automation::Dispatch;
-using automation::kMethod;
 using automation::kOk;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
-using automation::kPropertyPutRef;
 using automation::VT_BSTR;
 using automation::VT_DISPATCH;
 using automation::VT_VARIANTS;
 
-constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
-
-bool ToInt(const Variant& value, int& out) {
-    std::int32_t n = 0;
-    if (!value.ToInt32(n))
-        return false;
-    out = n;
-    return true;
+// A text property whose put converts straight into the field: a failed put leaves it empty.
+HResult TextIntoProperty(Invocation& call, std::string& field) {
+    if (call.IsPut())
+        return call.Value().ToText(field) ? kOk : InvalidArgument(call);
+    return call.Return(Variant(field));
 }
 
 bool IsVariableLength(int type) {
@@ -46,80 +40,51 @@ bool IsVariableLength(int type) {
 // ---- Parameter ---------------------------------------------------------------------------
 
 const MemberTable<Parameter>& Parameter::Members() {
+    using Def = Declare<Parameter>;
     static const MemberTable<Parameter> table = {
-        {"Name", kGetPut, 0, &Parameter::Name},
-        {"Type", kGetPut, 0, &Parameter::Type},
-        {"Direction", kGetPut, 0, &Parameter::Direction},
-        {"Size", kGetPut, 0, &Parameter::Size},
-        {"Value", kGetPut, 0, &Parameter::Value},
-        {"Precision", kGetPut, 0, &Parameter::Precision},
-        {"NumericScale", kGetPut, 0, &Parameter::NumericScale},
-        {"Attributes", kGetPut, 0, &Parameter::Attributes},
+        Def::GetPut("Name", [](Parameter& self,
+                               Invocation& call) { return TextIntoProperty(call, self.name); }),
+        Def::IntField<&Parameter::type, 0, 0xFFFF>("Type"),
+        Def::IntField<&Parameter::direction, 0, 4>("Direction"),
+        Def::GetPut("Size",
+                    [](Parameter& self, Invocation& call) {
+                        if (call.IsPut()) {
+                            int value = 0;
+                            if (!PutInt(call, value, 0))
+                                return InvalidArgument(call);
+                            self.size = value;
+                            return kOk;
+                        }
+                        return call.Return(Variant(static_cast<std::int32_t>(self.size)));
+                    }),
+        Def::GetPut("Value",
+                    [](Parameter& self, Invocation& call) {
+                        if (call.IsPut()) {
+                            self.value = call.Value();
+                            return kOk;
+                        }
+                        return call.Return(self.value);
+                    }),
+        Def::IntField<&Parameter::precision, 0, 255>("Precision"),
+        Def::IntField<&Parameter::numericScale, 0, 255>("NumericScale"),
+        Def::IntField<&Parameter::attributes, 0, 0xFFFF>("Attributes"),
     };
     return table;
-}
-
-HResult Parameter::Name(Invocation& call) {
-    if (call.IsPut())
-        return call.Value().ToText(name) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
-    return call.Return(Variant(name));
-}
-
-namespace {
-HResult IntProperty(Invocation& call, int& field, int low, int high) {
-    if (call.IsPut()) {
-        int value = 0;
-        if (!ToInt(call.Value(), value) || value < low || value > high)
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        field = value;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{field}));
-}
-} // namespace
-
-HResult Parameter::Type(Invocation& call) {
-    return IntProperty(call, type, 0, 0xFFFF);
-}
-HResult Parameter::Direction(Invocation& call) {
-    return IntProperty(call, direction, 0, 4);
-}
-HResult Parameter::Size(Invocation& call) {
-    if (call.IsPut()) {
-        int value = 0;
-        if (!ToInt(call.Value(), value) || value < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        size = value;
-        return kOk;
-    }
-    return call.Return(Variant(static_cast<std::int32_t>(size)));
-}
-HResult Parameter::Value(Invocation& call) {
-    if (call.IsPut()) {
-        value = call.Value();
-        return kOk;
-    }
-    return call.Return(value);
-}
-HResult Parameter::Precision(Invocation& call) {
-    return IntProperty(call, precision, 0, 255);
-}
-HResult Parameter::NumericScale(Invocation& call) {
-    return IntProperty(call, numericScale, 0, 255);
-}
-HResult Parameter::Attributes(Invocation& call) {
-    return IntProperty(call, attributes, 0, 0xFFFF);
 }
 
 // ---- Parameters --------------------------------------------------------------------------
 
 const MemberTable<Parameters>& Parameters::Members() {
+    using Def = Declare<Parameters>;
     static const MemberTable<Parameters> table = {
-        {"Count", kPropertyGet, 0, &Parameters::Count},
-        {"Item", kPropertyGet, 1, &Parameters::Item},
-        {"Append", kMethod, 1, &Parameters::Append},
-        {"Delete", kMethod, 1, &Parameters::Delete},
-        {"Refresh", kMethod, 0, &Parameters::Refresh},
+        Def::Get("Count",
+                 [](Parameters& self, Invocation& call) {
+                     return call.Return(Variant(static_cast<std::int32_t>(self.items.size())));
+                 }),
+        Def::Get("Item", &Parameters::Item, 1),
+        Def::Method("Append", 1, &Parameters::Append),
+        Def::Method("Delete", 1, &Parameters::Delete),
+        Def::Method("Refresh", 0, [](Parameters&, Invocation&) { return kOk; }),
     };
     return table;
 }
@@ -137,10 +102,6 @@ long Parameters::Find(const Variant& key) const {
     return index;
 }
 
-HResult Parameters::Count(Invocation& call) {
-    return call.Return(Variant(static_cast<std::int32_t>(items.size())));
-}
-
 HResult Parameters::Item(Invocation& call) {
     const long index = Find(call.Arg(0));
     if (index < 0)
@@ -152,7 +113,7 @@ HResult Parameters::Item(Invocation& call) {
 HResult Parameters::Append(Invocation& call) {
     const auto parameter = std::dynamic_pointer_cast<Parameter>(call.Arg(0).Dispatcher());
     if (!parameter)
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     for (const auto& item : items)
         if (item == parameter)
             return call.Throw(FaultText(Fault::ObjectInCollection));
@@ -170,25 +131,38 @@ HResult Parameters::Delete(Invocation& call) {
     return kOk;
 }
 
-HResult Parameters::Refresh(Invocation&) {
-    return kOk;
-}
-
 // ---- Command -----------------------------------------------------------------------------
 
 const MemberTable<Command>& Command::Members() {
+    using Def = Declare<Command>;
     static const MemberTable<Command> table = {
-        {"ActiveConnection", kGetPut | kPropertyPutRef, 0, &Command::ActiveConnection},
-        {"CommandText", kGetPut, 0, &Command::CommandText},
-        {"CommandType", kGetPut, 0, &Command::CommandType},
-        {"CommandTimeout", kGetPut, 0, &Command::CommandTimeout},
-        {"Name", kGetPut, 0, &Command::Name},
-        {"State", kPropertyGet, 0, &Command::State},
-        {"Prepared", kGetPut, 0, &Command::Prepared},
-        {"Parameters", kPropertyGet, 0, &Command::ParametersMember},
-        {"CreateParameter", kMethod, 5, &Command::CreateParameter},
-        {"Execute", kMethod, 3, &Command::Execute},
-        {"Cancel", kMethod, 0, &Command::Cancel},
+        Def::GetPutRef("ActiveConnection", &Command::ActiveConnection),
+        Def::GetPut(
+            "CommandText",
+            [](Command& self, Invocation& call) { return TextIntoProperty(call, self.text_); }),
+        Def::GetPut("CommandType", &Command::CommandType),
+        Def::IntField<&Command::commandTimeout_, 0>("CommandTimeout"),
+        Def::GetPut("Name", [](Command& self,
+                               Invocation& call) { return TextIntoProperty(call, self.name_); }),
+        Def::Get("State",
+                 [](Command&, Invocation& call) {
+                     return call.Return(Variant(std::int32_t{adStateClosed}));
+                 }),
+        Def::GetPut("Prepared",
+                    [](Command& self, Invocation& call) {
+                        if (call.IsPut())
+                            return call.Value().ToBool(self.prepared_) ? kOk
+                                                                       : InvalidArgument(call);
+                        return call.Return(Variant(self.prepared_));
+                    }),
+        Def::Get("Parameters",
+                 [](Command& self, Invocation& call) {
+                     return call.Return(
+                         Variant(std::static_pointer_cast<Dispatch>(self.parameters_)));
+                 }),
+        Def::Method("CreateParameter", 5, &Command::CreateParameter),
+        Def::Method("Execute", 3, &Command::Execute),
+        Def::Method("Cancel", 0, [](Command&, Invocation&) { return kOk; }),
     };
     return table;
 }
@@ -241,90 +215,38 @@ std::vector<Variant> Command::ParameterValues(const Variant* overrides, HResult&
 HResult Command::ActiveConnection(Invocation& call) {
     if (call.IsPut()) {
         const Variant& value = call.Value();
-        if (value.Type() == VT_DISPATCH) {
-            if (!value.Dispatcher()) {
-                connection_.reset();
-                return kOk;
-            }
-            auto connection = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
-            if (!connection)
-                return call.Throw(FaultText(Fault::InvalidConnection));
-            connection_ = std::move(connection);
+        if (value.Type() == VT_DISPATCH && !value.Dispatcher()) {
+            connection_.reset();
             return kOk;
         }
-        if (value.Type() == VT_BSTR) {
-            auto connection = std::make_shared<Connection>();
-            automation::Object(connection).Call("Open", {value});
-            if (!connection->IsOpen())
-                return call.Throw(automation::LastCallException());
-            connection_ = std::move(connection);
-            return kOk;
-        }
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return PutConnection(call, value, connection_);
     }
     return call.Return(Variant(std::static_pointer_cast<Dispatch>(connection_)));
-}
-
-HResult Command::CommandText(Invocation& call) {
-    if (call.IsPut())
-        return call.Value().ToText(text_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
-    return call.Return(Variant(text_));
 }
 
 HResult Command::CommandType(Invocation& call) {
     if (call.IsPut()) {
         int type = 0;
-        if (!ToInt(call.Value(), type) ||
+        if (!PutInt(call, type) ||
             (type != -1 && type != adCmdText && type != adCmdTable && type != adCmdStoredProc &&
              type != adCmdUnknown && type != adCmdFile && type != adCmdTableDirect))
-            return call.Throw(FaultText(Fault::InvalidArgument));
+            return InvalidArgument(call);
         commandType_ = type;
         return kOk;
     }
     return call.Return(Variant(std::int32_t{commandType_}));
 }
 
-HResult Command::CommandTimeout(Invocation& call) {
-    if (call.IsPut()) {
-        int seconds = 0;
-        if (!ToInt(call.Value(), seconds) || seconds < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        commandTimeout_ = seconds;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{commandTimeout_}));
-}
-
-HResult Command::Name(Invocation& call) {
-    if (call.IsPut())
-        return call.Value().ToText(name_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
-    return call.Return(Variant(name_));
-}
-
-HResult Command::State(Invocation& call) {
-    return call.Return(Variant(std::int32_t{adStateClosed}));
-}
-
-HResult Command::Prepared(Invocation& call) {
-    if (call.IsPut())
-        return call.Value().ToBool(prepared_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
-    return call.Return(Variant(prepared_));
-}
-
-HResult Command::ParametersMember(Invocation& call) {
-    return call.Return(Variant(std::static_pointer_cast<Dispatch>(parameters_)));
-}
-
 HResult Command::CreateParameter(Invocation& call) {
     auto parameter = std::make_shared<Parameter>();
     if (call.Has(0) && !call.Arg(0).ToText(parameter->name))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     int size = 0;
     if ((call.Has(1) && !ToInt(call.Arg(1), parameter->type)) ||
         (call.Has(2) && !ToInt(call.Arg(2), parameter->direction)) ||
         (call.Has(3) && !ToInt(call.Arg(3), size)) || size < 0 || parameter->direction < 0 ||
         parameter->direction > 4)
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     parameter->size = size;
     if (call.Has(4))
         parameter->value = call.Arg(4);
@@ -344,8 +266,8 @@ HResult Command::Execute(Invocation& call) {
     if (!connection_ || !connection_->IsOpen())
         return call.Throw(FaultText(Fault::InvalidConnection));
     int options = -1;
-    if (call.Has(2) && !ToInt(call.Arg(2), options))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 2, options))
+        return InvalidArgument(call);
     std::string sql = text_;
     int type = commandType_;
     if (options != -1 && (options & (adCmdText | adCmdTable | adCmdTableDirect)))
@@ -424,10 +346,6 @@ HResult Command::CallProcedure(Invocation& call, int options) {
     if (options != -1 && (options & adExecuteNoRecords))
         return call.Return(Variant(std::shared_ptr<Dispatch>()));
     return call.Return(Variant(std::static_pointer_cast<Dispatch>(recordset)));
-}
-
-HResult Command::Cancel(Invocation&) {
-    return kOk;
 }
 
 } // namespace vm::ado

@@ -1,23 +1,17 @@
+#include "platform/ado/Members.h"
 #include "platform/ado/Objects.h"
 #include "platform/ado/TextProvider.h"
 
 namespace vm::ado {
 namespace {
 
-using automation::kMethod;
 using automation::kOk;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
-using automation::VT_I4;
 
-constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
-
-bool ToInt(const Variant& value, int& out) {
-    std::int32_t n = 0;
-    if (!value.ToInt32(n))
-        return false;
-    out = n;
-    return true;
+// A text property that an open connection does not let change.
+HResult TextWhileClosed(Invocation& call, bool open, std::string& field) {
+    if (call.IsPut() && open)
+        return call.Throw(FaultText(Fault::ObjectOpen));
+    return TextProperty(call, field);
 }
 
 } // namespace
@@ -107,28 +101,80 @@ HResult FaultNumber(Fault fault) {
 }
 
 const MemberTable<Connection>& Connection::Members() {
+    using Def = Declare<Connection>;
     static const MemberTable<Connection> table = {
-        {"Open", kMethod, 4, &Connection::Open},
-        {"Close", kMethod, 0, &Connection::Close},
-        {"Execute", kMethod, 3, &Connection::Execute},
-        {"BeginTrans", kMethod, 0, &Connection::BeginTrans},
-        {"CommitTrans", kMethod, 0, &Connection::CommitTrans},
-        {"RollbackTrans", kMethod, 0, &Connection::RollbackTrans},
-        {"State", kPropertyGet, 0, &Connection::State},
-        {"Mode", kGetPut, 0, &Connection::Mode},
-        {"ConnectionTimeout", kGetPut, 0, &Connection::ConnectionTimeout},
-        {"CommandTimeout", kGetPut, 0, &Connection::CommandTimeoutMember},
-        {"Provider", kGetPut, 0, &Connection::Provider},
-        {"Version", kPropertyGet, 0, &Connection::Version},
-        {"ConnectionString", kGetPut, 0, &Connection::ConnectionStringMember},
-        {"Errors", kPropertyGet, 0, &Connection::Errors},
-        {"OpenSchema", kMethod, 3, &Connection::OpenSchema},
-        {"CursorLocation", kGetPut, 0, &Connection::CursorLocation},
-        {"IsolationLevel", kGetPut, 0, &Connection::IsolationLevel},
-        {"DefaultDatabase", kGetPut, 0, &Connection::DefaultDatabase},
-        {"Cancel", kMethod, 0, &Connection::Cancel},
+        Def::Method("Open", 4, &Connection::Open),
+        Def::Method("Close", 0,
+                    [](Connection& self, Invocation& call) {
+                        if (!self.session_)
+                            return call.Throw(FaultText(Fault::ObjectClosed));
+                        self.CloseNow();
+                        return kOk;
+                    }),
+        Def::Method("Execute", 3, &Connection::Execute),
+        Def::Method("BeginTrans", 0, &Connection::BeginTrans),
+        Def::Method(
+            "CommitTrans", 0,
+            [](Connection& self, Invocation& call) { return self.EndTransaction(call, true); }),
+        Def::Method(
+            "RollbackTrans", 0,
+            [](Connection& self, Invocation& call) { return self.EndTransaction(call, false); }),
+        Def::Get("State",
+                 [](Connection& self, Invocation& call) {
+                     return call.Return(
+                         Variant(std::int32_t{self.session_ ? adStateOpen : adStateClosed}));
+                 }),
+        Def::GetPut("Mode", &Connection::Mode),
+        Def::ClosedIntField<&Connection::connectionTimeout_, 0>("ConnectionTimeout"),
+        Def::GetPut("CommandTimeout", &Connection::CommandTimeoutMember),
+        Def::GetPut("Provider",
+                    [](Connection& self, Invocation& call) {
+                        return TextWhileClosed(call, self.session_ != nullptr, self.provider_);
+                    }),
+        Def::Get("Version",
+                 [](Connection&, Invocation& call) { return call.Return(Variant("2.8")); }),
+        Def::GetPut("ConnectionString",
+                    [](Connection& self, Invocation& call) {
+                        return TextWhileClosed(call, self.session_ != nullptr,
+                                               self.connectionString_);
+                    }),
+        Def::Get("Errors",
+                 [](Connection& self, Invocation& call) {
+                     return call.Return(Variant(std::static_pointer_cast<automation::Dispatch>(
+                         std::make_shared<ado::Errors>(self.errors_))));
+                 }),
+        Def::Method("OpenSchema", 3, &Connection::OpenSchema),
+        Def::IntField<&Connection::cursorLocation_, 2, 3>("CursorLocation"),
+        Def::IntField<&Connection::isolationLevel_>("IsolationLevel"),
+        Def::GetPut("DefaultDatabase",
+                    [](Connection&, Invocation& call) {
+                        if (call.IsPut())
+                            return call.Throw(FaultText(Fault::NotCapable));
+                        return call.Return(Variant(std::string()));
+                    }),
+        Def::Method("Cancel", 0, [](Connection&, Invocation&) { return kOk; }),
     };
     return table;
+}
+
+HResult PutConnection(Invocation& call, const Variant& value,
+                      std::shared_ptr<Connection>& connection) {
+    if (value.Type() == automation::VT_DISPATCH) {
+        auto given = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
+        if (!given)
+            return call.Throw(FaultText(Fault::InvalidConnection));
+        connection = std::move(given);
+        return kOk;
+    }
+    if (value.Type() == automation::VT_BSTR) {
+        auto opened = std::make_shared<Connection>();
+        automation::Object(opened).Call("Open", {value});
+        if (!opened->IsOpen())
+            return call.Throw(automation::LastCallException());
+        connection = std::move(opened);
+        return kOk;
+    }
+    return InvalidArgument(call);
 }
 
 Connection::~Connection() {
@@ -225,7 +271,7 @@ HResult Connection::Open(Invocation& call) {
     if (call.Has(0)) {
         std::string text;
         if (!call.Arg(0).ToText(text))
-            return call.Throw(FaultText(Fault::InvalidArgument));
+            return InvalidArgument(call);
         connectionString_ = text;
     }
     ClearErrors();
@@ -245,22 +291,15 @@ HResult Connection::Open(Invocation& call) {
     return kOk;
 }
 
-HResult Connection::Close(Invocation& call) {
-    if (!session_)
-        return call.Throw(FaultText(Fault::ObjectClosed));
-    CloseNow();
-    return kOk;
-}
-
 HResult Connection::Execute(Invocation& call) {
     if (!session_)
         return call.Throw(FaultText(Fault::ObjectClosed));
     std::string sql;
     if (!call.Arg(0).ToText(sql))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     int options = -1;
-    if (call.Has(2) && !ToInt(call.Arg(2), options))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 2, options))
+        return InvalidArgument(call);
     if (options != -1 && (options & adCmdTable))
         sql = "select * from " + sql;
     std::int64_t affected = -1;
@@ -287,45 +326,27 @@ HResult Connection::BeginTrans(Invocation& call) {
     return call.Return(Variant(std::int32_t{transactionLevel_}));
 }
 
-HResult Connection::CommitTrans(Invocation& call) {
+HResult Connection::EndTransaction(Invocation& call, bool commit) {
     if (!session_)
         return call.Throw(FaultText(Fault::ObjectClosed));
     ClearErrors();
     if (transactionLevel_ == 0)
         return call.Throw(FaultText(Fault::NoTransaction));
     ProviderError error;
-    if (!session_->Commit(transactionLevel_, error)) {
+    if (!(commit ? session_->Commit(transactionLevel_, error)
+                 : session_->Rollback(transactionLevel_, error))) {
         ReportError(error);
         return call.Throw(error.description);
     }
     --transactionLevel_;
     return kOk;
-}
-
-HResult Connection::RollbackTrans(Invocation& call) {
-    if (!session_)
-        return call.Throw(FaultText(Fault::ObjectClosed));
-    ClearErrors();
-    if (transactionLevel_ == 0)
-        return call.Throw(FaultText(Fault::NoTransaction));
-    ProviderError error;
-    if (!session_->Rollback(transactionLevel_, error)) {
-        ReportError(error);
-        return call.Throw(error.description);
-    }
-    --transactionLevel_;
-    return kOk;
-}
-
-HResult Connection::State(Invocation& call) {
-    return call.Return(Variant(std::int32_t{session_ ? adStateOpen : adStateClosed}));
 }
 
 HResult Connection::Mode(Invocation& call) {
     if (call.IsPut()) {
         int mode = 0;
-        if (!ToInt(call.Value(), mode) || mode < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, mode, 0))
+            return InvalidArgument(call);
         if (session_)
             return call.Throw(FaultText(Fault::ObjectOpen));
         mode_ = mode;
@@ -337,24 +358,11 @@ HResult Connection::Mode(Invocation& call) {
     return call.Return(Variant(std::int32_t{mode}));
 }
 
-HResult Connection::ConnectionTimeout(Invocation& call) {
-    if (call.IsPut()) {
-        int seconds = 0;
-        if (!ToInt(call.Value(), seconds) || seconds < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        if (session_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        connectionTimeout_ = seconds;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{connectionTimeout_}));
-}
-
 HResult Connection::CommandTimeoutMember(Invocation& call) {
     if (call.IsPut()) {
         int seconds = 0;
-        if (!ToInt(call.Value(), seconds) || seconds < 0)
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, seconds, 0))
+            return InvalidArgument(call);
         commandTimeout_ = seconds;
         if (session_)
             session_->SetCommandTimeout(seconds);
@@ -363,47 +371,12 @@ HResult Connection::CommandTimeoutMember(Invocation& call) {
     return call.Return(Variant(std::int32_t{commandTimeout_}));
 }
 
-HResult Connection::Provider(Invocation& call) {
-    if (call.IsPut()) {
-        if (session_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        std::string text;
-        if (!call.Value().ToText(text))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        provider_ = text;
-        return kOk;
-    }
-    return call.Return(Variant(provider_));
-}
-
-HResult Connection::Version(Invocation& call) {
-    return call.Return(Variant("2.8"));
-}
-
-HResult Connection::ConnectionStringMember(Invocation& call) {
-    if (call.IsPut()) {
-        if (session_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        std::string text;
-        if (!call.Value().ToText(text))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        connectionString_ = text;
-        return kOk;
-    }
-    return call.Return(Variant(connectionString_));
-}
-
-HResult Connection::Errors(Invocation& call) {
-    return call.Return(Variant(
-        std::static_pointer_cast<automation::Dispatch>(std::make_shared<ado::Errors>(errors_))));
-}
-
 HResult Connection::OpenSchema(Invocation& call) {
     if (!session_)
         return call.Throw(FaultText(Fault::ObjectClosed));
     int schema = 0;
     if (!ToInt(call.Arg(0), schema))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     if (schema != adSchemaTables)
         return call.Throw(FaultText(Fault::NotCapable));
     ClearErrors();
@@ -418,38 +391,6 @@ HResult Connection::OpenSchema(Invocation& call) {
                      "", adOpenStatic, adLockReadOnly);
     Track(recordset);
     return call.Return(Variant(std::static_pointer_cast<automation::Dispatch>(recordset)));
-}
-
-HResult Connection::CursorLocation(Invocation& call) {
-    if (call.IsPut()) {
-        int location = 0;
-        if (!ToInt(call.Value(), location) || (location != 2 && location != 3))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        cursorLocation_ = location;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{cursorLocation_}));
-}
-
-HResult Connection::IsolationLevel(Invocation& call) {
-    if (call.IsPut()) {
-        int level = 0;
-        if (!ToInt(call.Value(), level))
-            return call.Throw(FaultText(Fault::InvalidArgument));
-        isolationLevel_ = level;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{isolationLevel_}));
-}
-
-HResult Connection::DefaultDatabase(Invocation& call) {
-    if (call.IsPut())
-        return call.Throw(FaultText(Fault::NotCapable));
-    return call.Return(Variant(std::string()));
-}
-
-HResult Connection::Cancel(Invocation&) {
-    return kOk;
 }
 
 } // namespace vm::ado

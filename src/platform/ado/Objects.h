@@ -81,27 +81,16 @@ public:
                                              std::int64_t& recordsAffected, ProviderError& error);
 
     HResult Open(Invocation& call);
-    HResult Close(Invocation& call);
     HResult Execute(Invocation& call);
     HResult BeginTrans(Invocation& call);
-    HResult CommitTrans(Invocation& call);
-    HResult RollbackTrans(Invocation& call);
-    HResult State(Invocation& call);
     HResult Mode(Invocation& call);
-    HResult ConnectionTimeout(Invocation& call);
     HResult CommandTimeoutMember(Invocation& call);
-    HResult Provider(Invocation& call);
-    HResult Version(Invocation& call);
-    HResult ConnectionStringMember(Invocation& call);
-    HResult Errors(Invocation& call);
     HResult OpenSchema(Invocation& call);
-    HResult CursorLocation(Invocation& call);
-    HResult IsolationLevel(Invocation& call);
-    HResult DefaultDatabase(Invocation& call);
-    HResult Cancel(Invocation& call);
 
 private:
     void CloseNow();
+    // CommitTrans and RollbackTrans: ends the innermost transaction.
+    HResult EndTransaction(Invocation& call, bool commit);
 
     std::unique_ptr<Session> session_;
     std::string connectionString_;
@@ -140,14 +129,8 @@ public:
 
     HResult Open(Invocation& call);
     HResult Close(Invocation& call);
-    HResult State(Invocation& call);
     HResult ActiveConnection(Invocation& call);
     HResult Source(Invocation& call);
-    HResult CursorTypeMember(Invocation& call);
-    HResult LockTypeMember(Invocation& call);
-    HResult CursorLocation(Invocation& call);
-    HResult MaxRecords(Invocation& call);
-    HResult Fields(Invocation& call);
     HResult Collect(Invocation& call);
     HResult AddNew(Invocation& call);
     HResult Update(Invocation& call);
@@ -161,10 +144,8 @@ public:
     HResult MovePrevious(Invocation& call);
     HResult Move(Invocation& call);
     HResult Bof(Invocation& call);
-    HResult Eof(Invocation& call);
     HResult RecordCount(Invocation& call);
     HResult AbsolutePosition(Invocation& call);
-    HResult PageSize(Invocation& call);
     HResult PageCount(Invocation& call);
     HResult AbsolutePage(Invocation& call);
     HResult Bookmark(Invocation& call);
@@ -172,7 +153,6 @@ public:
     HResult Filter(Invocation& call);
     HResult Sort(Invocation& call);
     HResult Status(Invocation& call);
-    HResult EditMode(Invocation& call);
     HResult Save(Invocation& call);
     HResult Requery(Invocation& call);
     HResult Supports(Invocation& call);
@@ -263,18 +243,18 @@ public:
         : owner_(std::move(owner)), generation_(generation), column_(column) {}
 
     HResult Value(Invocation& call);
-    HResult Name(Invocation& call);
-    HResult Type(Invocation& call);
-    HResult DefinedSize(Invocation& call);
     HResult ActualSize(Invocation& call);
-    HResult Attributes(Invocation& call);
     HResult OriginalValue(Invocation& call);
-    HResult Precision(Invocation& call);
-    HResult NumericScale(Invocation& call);
 
 private:
     // The owner while this field still describes its current rows.
     Recordset* Owner(Invocation& call, HResult& failure) const;
+    // Returns what `read` makes of the field's column, while the field still describes it.
+    template <class Read> HResult ReturnColumn(Invocation& call, Read read) const {
+        HResult failure = automation::kOk;
+        const Recordset* owner = Owner(call, failure);
+        return owner ? call.Return(read(owner->Columns()[column_])) : failure;
+    }
 
     RecordsetRef owner_;
     unsigned generation_;
@@ -286,9 +266,7 @@ public:
     static const MemberTable<Fields>& Members();
     Fields(RecordsetRef owner, unsigned generation, std::size_t count);
 
-    HResult Count(Invocation& call);
     HResult Item(Invocation& call);
-    HResult Refresh(Invocation& call);
 
 private:
     RecordsetRef owner_;
@@ -301,10 +279,7 @@ public:
     static const MemberTable<Errors>& Members();
     explicit Errors(std::shared_ptr<ErrorList> list) : list_(std::move(list)) {}
 
-    HResult Count(Invocation& call);
     HResult Item(Invocation& call);
-    HResult Clear(Invocation& call);
-    HResult Refresh(Invocation& call);
 
 private:
     std::shared_ptr<ErrorList> list_;
@@ -314,14 +289,6 @@ class Error : public NativeDispatch<Error> {
 public:
     static const MemberTable<Error>& Members();
     explicit Error(ProviderError error) : error_(std::move(error)) {}
-
-    HResult Description(Invocation& call);
-    HResult Number(Invocation& call);
-    HResult Source(Invocation& call);
-    HResult SqlState(Invocation& call);
-    HResult NativeError(Invocation& call);
-    HResult HelpFile(Invocation& call);
-    HResult HelpContext(Invocation& call);
 
 private:
     ProviderError error_;
@@ -339,15 +306,6 @@ public:
     int precision = 0;
     int numericScale = 0;
     int attributes = 0;
-
-    HResult Name(Invocation& call);
-    HResult Type(Invocation& call);
-    HResult Direction(Invocation& call);
-    HResult Size(Invocation& call);
-    HResult Value(Invocation& call);
-    HResult Precision(Invocation& call);
-    HResult NumericScale(Invocation& call);
-    HResult Attributes(Invocation& call);
 };
 
 class Parameters : public NativeDispatch<Parameters> {
@@ -356,11 +314,9 @@ public:
 
     std::vector<std::shared_ptr<Parameter>> items;
 
-    HResult Count(Invocation& call);
     HResult Item(Invocation& call);
     HResult Append(Invocation& call);
     HResult Delete(Invocation& call);
-    HResult Refresh(Invocation& call);
 
 private:
     // Position of the item a name or index names, or -1.
@@ -379,17 +335,10 @@ public:
                                          std::string& error) const;
 
     HResult ActiveConnection(Invocation& call);
-    HResult CommandText(Invocation& call);
     HResult CommandType(Invocation& call);
-    HResult CommandTimeout(Invocation& call);
-    HResult Name(Invocation& call);
-    HResult State(Invocation& call);
-    HResult Prepared(Invocation& call);
-    HResult ParametersMember(Invocation& call);
     HResult CreateParameter(Invocation& call);
     HResult Execute(Invocation& call);
     HResult CallProcedure(Invocation& call, int options);
-    HResult Cancel(Invocation& call);
 
 private:
     std::shared_ptr<Connection> connection_;

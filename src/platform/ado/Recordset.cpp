@@ -1,5 +1,6 @@
 #include "platform/ado/ConnectionString.h"
 #include "platform/ado/Criteria.h"
+#include "platform/ado/Members.h"
 #include "platform/ado/Objects.h"
 #include "platform/text/Gbk.h"
 
@@ -11,28 +12,13 @@ namespace vm::ado {
 namespace {
 
 using automation::Dispatch;
-using automation::kMethod;
 using automation::kOk;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
-using automation::kPropertyPutRef;
 using automation::VT_BSTR;
 using automation::VT_DISPATCH;
 using automation::VT_EMPTY;
 using automation::VT_R4;
 using automation::VT_R8;
 using automation::VT_VARIANTS;
-
-constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
-constexpr std::uint16_t kGetPutRef = kPropertyGet | kPropertyPut | kPropertyPutRef;
-
-bool ToInt(const Variant& value, int& out) {
-    std::int32_t n = 0;
-    if (!value.ToInt32(n))
-        return false;
-    out = n;
-    return true;
-}
 
 std::string Trimmed(std::string_view text) {
     return text::Trim(text);
@@ -41,45 +27,69 @@ std::string Trimmed(std::string_view text) {
 } // namespace
 
 const MemberTable<Recordset>& Recordset::Members() {
+    using Def = Declare<Recordset>;
     static const MemberTable<Recordset> table = {
-        {"Open", kMethod, 5, &Recordset::Open},
-        {"Close", kMethod, 0, &Recordset::Close},
-        {"State", kPropertyGet, 0, &Recordset::State},
-        {"ActiveConnection", kGetPutRef, 0, &Recordset::ActiveConnection},
-        {"Source", kGetPutRef, 0, &Recordset::Source},
-        {"CursorType", kGetPut, 0, &Recordset::CursorTypeMember},
-        {"LockType", kGetPut, 0, &Recordset::LockTypeMember},
-        {"CursorLocation", kGetPut, 0, &Recordset::CursorLocation},
-        {"MaxRecords", kGetPut, 0, &Recordset::MaxRecords},
-        {"Fields", kPropertyGet, 0, &Recordset::Fields},
-        {"Collect", kGetPut, 1, &Recordset::Collect},
-        {"AddNew", kMethod, 2, &Recordset::AddNew},
-        {"Update", kMethod, 2, &Recordset::Update},
-        {"UpdateBatch", kMethod, 1, &Recordset::UpdateBatch},
-        {"CancelUpdate", kMethod, 0, &Recordset::CancelUpdate},
-        {"CancelBatch", kMethod, 1, &Recordset::CancelBatch},
-        {"Delete", kMethod, 1, &Recordset::Delete},
-        {"MoveFirst", kMethod, 0, &Recordset::MoveFirst},
-        {"MoveLast", kMethod, 0, &Recordset::MoveLast},
-        {"MoveNext", kMethod, 0, &Recordset::MoveNext},
-        {"MovePrevious", kMethod, 0, &Recordset::MovePrevious},
-        {"Move", kMethod, 2, &Recordset::Move},
-        {"BOF", kPropertyGet, 0, &Recordset::Bof},
-        {"EOF", kPropertyGet, 0, &Recordset::Eof},
-        {"RecordCount", kPropertyGet, 0, &Recordset::RecordCount},
-        {"AbsolutePosition", kGetPut, 0, &Recordset::AbsolutePosition},
-        {"PageSize", kGetPut, 0, &Recordset::PageSize},
-        {"PageCount", kPropertyGet, 0, &Recordset::PageCount},
-        {"AbsolutePage", kGetPut, 0, &Recordset::AbsolutePage},
-        {"Bookmark", kGetPut, 0, &Recordset::Bookmark},
-        {"Find", kMethod, 4, &Recordset::Find},
-        {"Filter", kGetPut, 0, &Recordset::Filter},
-        {"Sort", kGetPut, 0, &Recordset::Sort},
-        {"Status", kPropertyGet, 0, &Recordset::Status},
-        {"EditMode", kPropertyGet, 0, &Recordset::EditMode},
-        {"Save", kMethod, 2, &Recordset::Save},
-        {"Requery", kMethod, 1, &Recordset::Requery},
-        {"Supports", kMethod, 1, &Recordset::Supports},
+        Def::Method("Open", 5, &Recordset::Open),
+        Def::Method("Close", 0, &Recordset::Close),
+        Def::Get("State",
+                 [](Recordset& self, Invocation& call) {
+                     return call.Return(
+                         Variant(std::int32_t{self.open_ ? adStateOpen : adStateClosed}));
+                 }),
+        Def::GetPutRef("ActiveConnection", &Recordset::ActiveConnection),
+        Def::GetPutRef("Source", &Recordset::Source),
+        Def::ClosedIntField<&Recordset::cursorType_, 0, 3>("CursorType"),
+        Def::ClosedIntField<&Recordset::lockType_, 1, 4>("LockType"),
+        Def::ClosedIntField<&Recordset::cursorLocation_, 2, 3>("CursorLocation"),
+        Def::ClosedIntField<&Recordset::maxRecords_, 0>("MaxRecords"),
+        Def::Get("Fields",
+                 [](Recordset& self, Invocation& call) {
+                     if (!self.fields_)
+                         self.fields_ = std::make_shared<ado::Fields>(
+                             RecordsetRef{&self, self.alive_}, self.generation_,
+                             self.open_ ? self.columns_.size() : 0);
+                     return call.Return(Variant(self.fields_));
+                 }),
+        Def::GetPut("Collect", &Recordset::Collect, 1),
+        Def::Method("AddNew", 2, &Recordset::AddNew),
+        Def::Method("Update", 2, &Recordset::Update),
+        Def::Method("UpdateBatch", 1, &Recordset::UpdateBatch),
+        Def::Method("CancelUpdate", 0, &Recordset::CancelUpdate),
+        Def::Method("CancelBatch", 1, &Recordset::CancelBatch),
+        Def::Method("Delete", 1, &Recordset::Delete),
+        Def::Method("MoveFirst", 0, &Recordset::MoveFirst),
+        Def::Method("MoveLast", 0, &Recordset::MoveLast),
+        Def::Method("MoveNext", 0, &Recordset::MoveNext),
+        Def::Method("MovePrevious", 0, &Recordset::MovePrevious),
+        Def::Method("Move", 2, &Recordset::Move),
+        Def::Get("BOF", &Recordset::Bof),
+        Def::Get("EOF",
+                 [](Recordset& self, Invocation& call) {
+                     if (!self.open_)
+                         return self.Fail(call, Fault::ObjectClosed);
+                     return call.Return(Variant(self.view_.empty() ||
+                                                self.pos_ >= static_cast<long>(self.view_.size())));
+                 }),
+        Def::Get("RecordCount", &Recordset::RecordCount),
+        Def::GetPut("AbsolutePosition", &Recordset::AbsolutePosition),
+        Def::IntField<&Recordset::pageSize_, 1>("PageSize"),
+        Def::Get("PageCount", &Recordset::PageCount),
+        Def::GetPut("AbsolutePage", &Recordset::AbsolutePage),
+        Def::GetPut("Bookmark", &Recordset::Bookmark),
+        Def::Method("Find", 4, &Recordset::Find),
+        Def::GetPut("Filter", &Recordset::Filter),
+        Def::GetPut("Sort", &Recordset::Sort),
+        Def::Get("Status", &Recordset::Status),
+        Def::Get("EditMode",
+                 [](Recordset& self, Invocation& call) {
+                     if (!self.open_)
+                         return self.Fail(call, Fault::ObjectClosed);
+                     return call.Return(
+                         Variant(std::int32_t{self.currentDeleted_ ? 4 : self.editMode_}));
+                 }),
+        Def::Method("Save", 2, &Recordset::Save),
+        Def::Method("Requery", 1, &Recordset::Requery),
+        Def::Method("Supports", 1, &Recordset::Supports),
     };
     return table;
 }
@@ -655,7 +665,7 @@ HResult Recordset::Delete(Invocation& call) {
     if (!Updatable())
         return Fail(call, Fault::NotUpdatable);
     int affect = adAffectCurrent;
-    if (call.Has(0) && !ToInt(call.Arg(0), affect))
+    if (!OptionalInt(call, 0, affect))
         return Fail(call, Fault::InvalidArgument);
     if (affect != adAffectCurrent) {
         // The whole filtered view (group) or every row: one at a time, from the front.
@@ -865,12 +875,6 @@ HResult Recordset::Bof(Invocation& call) {
     return call.Return(Variant(view_.empty() || pos_ < 0));
 }
 
-HResult Recordset::Eof(Invocation& call) {
-    if (!open_)
-        return Fail(call, Fault::ObjectClosed);
-    return call.Return(Variant(view_.empty() || pos_ >= static_cast<long>(view_.size())));
-}
-
 HResult Recordset::RecordCount(Invocation& call) {
     if (!open_)
         return Fail(call, Fault::ObjectClosed);
@@ -900,17 +904,6 @@ HResult Recordset::AbsolutePosition(Invocation& call) {
     if (pos_ >= static_cast<long>(view_.size()))
         return call.Return(Variant(std::int32_t{adPosEOF}));
     return call.Return(Variant(static_cast<std::int32_t>(pos_ + 1)));
-}
-
-HResult Recordset::PageSize(Invocation& call) {
-    if (call.IsPut()) {
-        int size = 0;
-        if (!ToInt(call.Value(), size) || size < 1)
-            return Fail(call, Fault::InvalidArgument);
-        pageSize_ = size;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{pageSize_}));
 }
 
 HResult Recordset::PageCount(Invocation& call) {
@@ -979,7 +972,7 @@ HResult Recordset::Find(Invocation& call) {
     if (!call.Arg(0).ToText(text))
         return Fail(call, Fault::InvalidArgument);
     int skip = 0, direction = adSearchForward;
-    if (call.Has(1) && !ToInt(call.Arg(1), skip))
+    if (!OptionalInt(call, 1, skip))
         return Fail(call, Fault::InvalidArgument);
     if (call.Has(2) && (!ToInt(call.Arg(2), direction) || (direction != 1 && direction != -1)))
         return Fail(call, Fault::InvalidArgument);
@@ -1097,23 +1090,17 @@ HResult Recordset::Status(Invocation& call) {
     return Fail(call, Fault::NoCurrentRecord);
 }
 
-HResult Recordset::EditMode(Invocation& call) {
-    if (!open_)
-        return Fail(call, Fault::ObjectClosed);
-    return call.Return(Variant(std::int32_t{currentDeleted_ ? 4 : editMode_}));
-}
-
 // ---- opening and closing -----------------------------------------------------------------
 
 HResult Recordset::Open(Invocation& call) {
     if (open_)
         return Fail(call, Fault::ObjectOpen);
     int cursorType = cursorType_, lockType = lockType_, options = -1;
-    if (call.Has(2) && !ToInt(call.Arg(2), cursorType))
+    if (!OptionalInt(call, 2, cursorType))
         return Fail(call, Fault::InvalidArgument);
-    if (call.Has(3) && !ToInt(call.Arg(3), lockType))
+    if (!OptionalInt(call, 3, lockType))
         return Fail(call, Fault::InvalidArgument);
-    if (call.Has(4) && !ToInt(call.Arg(4), options))
+    if (!OptionalInt(call, 4, options))
         return Fail(call, Fault::InvalidArgument);
     if (cursorType < adOpenForwardOnly || cursorType > adOpenStatic || lockType < adLockReadOnly ||
         lockType > adLockBatchOptimistic)
@@ -1279,10 +1266,6 @@ HResult Recordset::Requery(Invocation& call) {
     return RunOpen(call, Variant(source), Variant(connection), adCmdText);
 }
 
-HResult Recordset::State(Invocation& call) {
-    return call.Return(Variant(std::int32_t{open_ ? adStateOpen : adStateClosed}));
-}
-
 HResult Recordset::ActiveConnection(Invocation& call) {
     if (call.IsPut()) {
         const Variant& value = call.Value();
@@ -1295,22 +1278,7 @@ HResult Recordset::ActiveConnection(Invocation& call) {
         }
         if (open_)
             return Fail(call, Fault::ObjectOpen);
-        if (value.Type() == VT_DISPATCH) {
-            auto connection = std::dynamic_pointer_cast<Connection>(value.Dispatcher());
-            if (!connection)
-                return Fail(call, Fault::InvalidConnection);
-            connection_ = std::move(connection);
-            return kOk;
-        }
-        if (value.Type() == VT_BSTR) {
-            auto connection = std::make_shared<Connection>();
-            automation::Object(connection).Call("Open", {value});
-            if (!connection->IsOpen())
-                return call.Throw(automation::LastCallException());
-            connection_ = std::move(connection);
-            return kOk;
-        }
-        return Fail(call, Fault::InvalidArgument);
+        return PutConnection(call, value, connection_);
     }
     return call.Return(Variant(std::static_pointer_cast<Dispatch>(connection_)));
 }
@@ -1334,65 +1302,6 @@ HResult Recordset::Source(Invocation& call) {
         return kOk;
     }
     return call.Return(Variant(source_));
-}
-
-HResult Recordset::CursorTypeMember(Invocation& call) {
-    if (call.IsPut()) {
-        int value = 0;
-        if (!ToInt(call.Value(), value) || value < 0 || value > 3)
-            return Fail(call, Fault::InvalidArgument);
-        if (open_)
-            return Fail(call, Fault::ObjectOpen);
-        cursorType_ = value;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{cursorType_}));
-}
-
-HResult Recordset::LockTypeMember(Invocation& call) {
-    if (call.IsPut()) {
-        int value = 0;
-        if (!ToInt(call.Value(), value) || value < 1 || value > 4)
-            return Fail(call, Fault::InvalidArgument);
-        if (open_)
-            return Fail(call, Fault::ObjectOpen);
-        lockType_ = value;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{lockType_}));
-}
-
-HResult Recordset::CursorLocation(Invocation& call) {
-    if (call.IsPut()) {
-        int value = 0;
-        if (!ToInt(call.Value(), value) || (value != 2 && value != 3))
-            return Fail(call, Fault::InvalidArgument);
-        if (open_)
-            return Fail(call, Fault::ObjectOpen);
-        cursorLocation_ = value;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{cursorLocation_}));
-}
-
-HResult Recordset::MaxRecords(Invocation& call) {
-    if (call.IsPut()) {
-        int value = 0;
-        if (!ToInt(call.Value(), value) || value < 0)
-            return Fail(call, Fault::InvalidArgument);
-        if (open_)
-            return Fail(call, Fault::ObjectOpen);
-        maxRecords_ = value;
-        return kOk;
-    }
-    return call.Return(Variant(std::int32_t{maxRecords_}));
-}
-
-HResult Recordset::Fields(Invocation& call) {
-    if (!fields_)
-        fields_ = std::make_shared<ado::Fields>(RecordsetRef{this, alive_}, generation_,
-                                                open_ ? columns_.size() : 0);
-    return call.Return(Variant(fields_));
 }
 
 HResult Recordset::Collect(Invocation& call) {
@@ -1423,7 +1332,7 @@ HResult Recordset::Save(Invocation& call) {
     if (!call.Arg(0).ToText(path) || path.empty())
         return Fail(call, Fault::InvalidArgument);
     int format = adPersistADTG;
-    if (call.Has(1) && !ToInt(call.Arg(1), format))
+    if (!OptionalInt(call, 1, format))
         return Fail(call, Fault::InvalidArgument);
     if (format == adPersistADTG)
         return call.Throw("Saving in the binary ADTG format is not supported: save the recordset "

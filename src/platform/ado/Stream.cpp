@@ -3,6 +3,7 @@
 
 #include "platform/ado/Stream.h"
 #include "platform/ado/FastText.h"
+#include "platform/ado/Members.h"
 #include "platform/ado/Objects.h"
 #include "platform/fs/File.h"
 #include "platform/text/Codepage.h"
@@ -13,22 +14,10 @@
 namespace vm::ado {
 namespace {
 
-using automation::kMethod;
 using automation::kOk;
-using automation::kPropertyGet;
-using automation::kPropertyPut;
 
-constexpr std::uint16_t kGetPut = kPropertyGet | kPropertyPut;
 constexpr int kBinary = 1;
 constexpr int kText = 2;
-
-bool ToInt(const Variant& value, int& out) {
-    std::int32_t n = 0;
-    if (!value.ToInt32(n))
-        return false;
-    out = n;
-    return true;
-}
 
 // The iconv name of a character set name as ADO callers write it.
 std::string IconvName(std::string_view charset) {
@@ -92,28 +81,56 @@ std::string Encode(std::string_view gbk, const std::string& iconvName) {
 } // namespace
 
 const MemberTable<Stream>& Stream::Members() {
+    using Def = Declare<Stream>;
     static const MemberTable<Stream> table = {
-        {"Open", kMethod, 5, &Stream::Open},
-        {"Close", kMethod, 0, &Stream::Close},
-        {"State", kPropertyGet, 0, &Stream::State},
-        {"Type", kGetPut, 0, &Stream::Type},
-        {"Mode", kGetPut, 0, &Stream::Mode},
-        {"Charset", kGetPut, 0, &Stream::Charset},
-        {"Position", kGetPut, 0, &Stream::Position},
-        {"Size", kPropertyGet, 0, &Stream::Size},
-        {"EOS", kPropertyGet, 0, &Stream::Eos},
-        {"SetEOS", kMethod, 0, &Stream::SetEos},
-        {"LineSeparator", kGetPut, 0, &Stream::LineSeparator},
-        {"Read", kMethod, 1, &Stream::Read},
-        {"Write", kMethod, 1, &Stream::Write},
-        {"ReadText", kMethod, 1, &Stream::ReadText},
-        {"WriteText", kMethod, 2, &Stream::WriteText},
-        {"SkipLine", kMethod, 0, &Stream::SkipLine},
-        {"CopyTo", kMethod, 2, &Stream::CopyTo},
-        {"Flush", kMethod, 0, &Stream::Flush},
-        {"SaveToFile", kMethod, 2, &Stream::SaveToFile},
-        {"LoadFromFile", kMethod, 1, &Stream::LoadFromFile},
-        {"Cancel", kMethod, 0, &Stream::Cancel},
+        Def::Method("Open", 5, &Stream::Open),
+        Def::Method("Close", 0, &Stream::Close),
+        Def::Get("State",
+                 [](Stream& self, Invocation& call) {
+                     return call.Return(
+                         Variant(std::int32_t{self.open_ ? adStateOpen : adStateClosed}));
+                 }),
+        Def::GetPut("Type", &Stream::Type),
+        Def::GetPut("Mode",
+                    [](Stream& self, Invocation& call) {
+                        if (call.IsPut() && self.open_)
+                            return call.Throw(FaultText(Fault::ObjectOpen));
+                        return IntProperty(call, self.mode_);
+                    }),
+        Def::GetPut("Charset", &Stream::Charset),
+        Def::GetPut("Position", &Stream::Position),
+        Def::Get("Size",
+                 [](Stream& self, Invocation& call) {
+                     if (!self.open_)
+                         return self.Closed(call);
+                     return call.Return(Variant(static_cast<std::int32_t>(self.data_.size())));
+                 }),
+        Def::Get("EOS",
+                 [](Stream& self, Invocation& call) {
+                     if (!self.open_)
+                         return self.Closed(call);
+                     return call.Return(Variant(self.position_ >= self.data_.size()));
+                 }),
+        Def::Method("SetEOS", 0,
+                    [](Stream& self, Invocation& call) {
+                        if (!self.open_)
+                            return self.Closed(call);
+                        self.data_.resize(self.position_);
+                        return kOk;
+                    }),
+        Def::GetPut("LineSeparator", &Stream::LineSeparator),
+        Def::Method("Read", 1, &Stream::Read),
+        Def::Method("Write", 1, &Stream::Write),
+        Def::Method("ReadText", 1, &Stream::ReadText),
+        Def::Method("WriteText", 2, &Stream::WriteText),
+        Def::Method("SkipLine", 0, &Stream::SkipLine),
+        Def::Method("CopyTo", 2, &Stream::CopyTo),
+        Def::Method(
+            "Flush", 0,
+            [](Stream& self, Invocation& call) { return self.open_ ? kOk : self.Closed(call); }),
+        Def::Method("SaveToFile", 2, &Stream::SaveToFile),
+        Def::Method("LoadFromFile", 1, &Stream::LoadFromFile),
+        Def::Method("Cancel", 0, [](Stream&, Invocation&) { return kOk; }),
     };
     return table;
 }
@@ -143,15 +160,11 @@ HResult Stream::Close(Invocation& call) {
     return kOk;
 }
 
-HResult Stream::State(Invocation& call) {
-    return call.Return(Variant(std::int32_t{open_ ? adStateOpen : adStateClosed}));
-}
-
 HResult Stream::Type(Invocation& call) {
     if (call.IsPut()) {
         int type = 0;
-        if (!ToInt(call.Value(), type) || (type != kBinary && type != kText))
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, type, kBinary, kText))
+            return InvalidArgument(call);
         if (open_ && position_ != 0)
             return call.Throw(FaultText(Fault::IllegalOperation));
         type_ = type;
@@ -160,20 +173,11 @@ HResult Stream::Type(Invocation& call) {
     return call.Return(Variant(std::int32_t{type_}));
 }
 
-HResult Stream::Mode(Invocation& call) {
-    if (call.IsPut()) {
-        if (open_)
-            return call.Throw(FaultText(Fault::ObjectOpen));
-        return ToInt(call.Value(), mode_) ? kOk : call.Throw(FaultText(Fault::InvalidArgument));
-    }
-    return call.Return(Variant(std::int32_t{mode_}));
-}
-
 HResult Stream::Charset(Invocation& call) {
     if (call.IsPut()) {
         std::string name;
         if (!call.Value().ToText(name) || !KnownToIconv(IconvName(name)))
-            return call.Throw(FaultText(Fault::InvalidArgument));
+            return InvalidArgument(call);
         if (open_ && position_ != 0)
             return call.Throw(FaultText(Fault::IllegalOperation));
         charset_ = name;
@@ -187,40 +191,19 @@ HResult Stream::Position(Invocation& call) {
         return Closed(call);
     if (call.IsPut()) {
         int position = 0;
-        if (!ToInt(call.Value(), position) || position < 0 ||
-            static_cast<std::size_t>(position) > data_.size())
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, position, 0) || static_cast<std::size_t>(position) > data_.size())
+            return InvalidArgument(call);
         position_ = static_cast<std::size_t>(position);
         return kOk;
     }
     return call.Return(Variant(static_cast<std::int32_t>(position_)));
 }
 
-HResult Stream::Size(Invocation& call) {
-    if (!open_)
-        return Closed(call);
-    return call.Return(Variant(static_cast<std::int32_t>(data_.size())));
-}
-
-HResult Stream::Eos(Invocation& call) {
-    if (!open_)
-        return Closed(call);
-    return call.Return(Variant(position_ >= data_.size()));
-}
-
-HResult Stream::SetEos(Invocation& call) {
-    if (!open_)
-        return Closed(call);
-    data_.resize(position_);
-    return kOk;
-}
-
 HResult Stream::LineSeparator(Invocation& call) {
     if (call.IsPut()) {
         int separator = 0;
-        if (!ToInt(call.Value(), separator) ||
-            (separator != -1 && separator != 10 && separator != 13))
-            return call.Throw(FaultText(Fault::InvalidArgument));
+        if (!PutInt(call, separator) || (separator != -1 && separator != 10 && separator != 13))
+            return InvalidArgument(call);
         lineSeparator_ = separator;
         return kOk;
     }
@@ -233,8 +216,8 @@ HResult Stream::Read(Invocation& call) {
     if (type_ != kBinary)
         return call.Throw(FaultText(Fault::IllegalOperation));
     int count = -1;
-    if (call.Has(0) && !ToInt(call.Arg(0), count))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 0, count))
+        return InvalidArgument(call);
     const std::size_t left = data_.size() - position_;
     const std::size_t n = count < 0 ? left : std::min(left, static_cast<std::size_t>(count));
     automation::Bytes bytes(data_.begin() + static_cast<long>(position_),
@@ -257,7 +240,7 @@ HResult Stream::Write(Invocation& call) {
         return call.Throw(FaultText(Fault::IllegalOperation));
     automation::Bytes bytes;
     if (!call.Arg(0).ToBytes(bytes))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     Put(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     return kOk;
 }
@@ -272,8 +255,8 @@ HResult Stream::ReadText(Invocation& call) {
     if (type_ != kText)
         return call.Throw(FaultText(Fault::IllegalOperation));
     int count = -1;
-    if (call.Has(0) && !ToInt(call.Arg(0), count))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 0, count))
+        return InvalidArgument(call);
     const std::string name = IconvName(charset_);
     std::size_t start = position_;
     const std::string_view bom = ByteOrderMark(name);
@@ -310,10 +293,10 @@ HResult Stream::WriteText(Invocation& call) {
         return call.Throw(FaultText(Fault::IllegalOperation));
     std::string text;
     if (!call.Arg(0).ToText(text))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     int option = 0;
-    if (call.Has(1) && !ToInt(call.Arg(1), option))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 1, option))
+        return InvalidArgument(call);
     if (option == 1)
         text += LineEnd();
     const std::string name = IconvName(charset_);
@@ -339,10 +322,10 @@ HResult Stream::CopyTo(Invocation& call) {
         return Closed(call);
     const auto target = std::dynamic_pointer_cast<Stream>(call.Arg(0).Dispatcher());
     if (!target || !target->open_)
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     int count = -1;
-    if (call.Has(1) && !ToInt(call.Arg(1), count))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 1, count))
+        return InvalidArgument(call);
     const std::size_t left = data_.size() - position_;
     const std::size_t n = count < 0 ? left : std::min(left, static_cast<std::size_t>(count));
     target->Put(std::string_view(data_.data() + position_, n));
@@ -350,19 +333,15 @@ HResult Stream::CopyTo(Invocation& call) {
     return kOk;
 }
 
-HResult Stream::Flush(Invocation& call) {
-    return open_ ? kOk : Closed(call);
-}
-
 HResult Stream::SaveToFile(Invocation& call) {
     if (!open_)
         return Closed(call);
     std::string path;
     if (!call.Arg(0).ToText(path) || path.empty())
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     int options = 1;
-    if (call.Has(1) && !ToInt(call.Arg(1), options))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+    if (!OptionalInt(call, 1, options))
+        return InvalidArgument(call);
     if (options != 2 && fs::Exists(path))
         return call.Throw("Write to file failed: '" + path + "' already exists.");
     if (!fs::WriteFileAtomic(path, std::string_view(data_.data(), data_.size())))
@@ -375,16 +354,12 @@ HResult Stream::LoadFromFile(Invocation& call) {
         return Closed(call);
     std::string path;
     if (!call.Arg(0).ToText(path))
-        return call.Throw(FaultText(Fault::InvalidArgument));
+        return InvalidArgument(call);
     std::optional<std::string> bytes = fs::ReadFile(path);
     if (!bytes)
         return call.Throw("File could not be opened: '" + path + "'.");
     data_.assign(bytes->begin(), bytes->end());
     position_ = 0;
-    return kOk;
-}
-
-HResult Stream::Cancel(Invocation&) {
     return kOk;
 }
 

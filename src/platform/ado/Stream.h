@@ -14,14 +14,9 @@ public:
 
     HResult Open(Invocation& call);
     HResult Close(Invocation& call);
-    HResult State(Invocation& call);
     HResult Type(Invocation& call);
-    HResult Mode(Invocation& call);
     HResult Charset(Invocation& call);
     HResult Position(Invocation& call);
-    HResult Size(Invocation& call);
-    HResult Eos(Invocation& call);
-    HResult SetEos(Invocation& call);
     HResult LineSeparator(Invocation& call);
     HResult Read(Invocation& call);
     HResult Write(Invocation& call);
@@ -29,10 +24,8 @@ public:
     HResult WriteText(Invocation& call);
     HResult SkipLine(Invocation& call);
     HResult CopyTo(Invocation& call);
-    HResult Flush(Invocation& call);
     HResult SaveToFile(Invocation& call);
     HResult LoadFromFile(Invocation& call);
-    HResult Cancel(Invocation& call);
 
 private:
     HResult Closed(Invocation& call);

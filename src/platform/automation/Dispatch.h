@@ -119,6 +119,8 @@ template <class T> struct MemberDef {
     std::uint16_t kinds;
     int maxArgs;
     HResult (T::*handler)(Invocation&);
+    // Used when `handler` is null: a member written out where it is declared, in the table.
+    HResult (*function)(T&, Invocation&) = nullptr;
 };
 
 template <class T> class MemberTable {
@@ -192,7 +194,8 @@ public:
                    std::string& exception) override {
         const MemberDef<T>& def = T::Members().At(memberId);
         Invocation call(kind, args, result, exception);
-        return (static_cast<T*>(this)->*def.handler)(call);
+        T& self = *static_cast<T*>(this);
+        return def.handler ? (self.*def.handler)(call) : def.function(self, call);
     }
 };
 

@@ -255,6 +255,52 @@ TEST_F(ConnectionTest, ClosingTheConnectionClosesItsRecordsets) {
     EXPECT_EQ(recordset.GetInt("State"), 0);
 }
 
+// A refused property write keeps the old value; the value is checked before the object's state.
+TEST_F(ConnectionTest, RefusedPropertyWritesKeepTheOldValue) {
+    MakeItems(2);
+    const std::string invalid = "Arguments are of the wrong type";
+    const std::string open = "Operation is not allowed when the object is open.";
+    const auto refused = [](const Object& object, const char* member, const Variant& value) {
+        EXPECT_FALSE(object.Put(member, value)) << member;
+        return LastCallException();
+    };
+    const Object connection = OpenConnection();
+    EXPECT_EQ(refused(connection, "ConnectionTimeout", Variant(std::int32_t{-1})).rfind(invalid, 0),
+              0u);
+    EXPECT_EQ(refused(connection, "ConnectionTimeout", Variant(std::int32_t{5})), open);
+    EXPECT_EQ(refused(connection, "Provider", Variant("Other")), open);
+    EXPECT_EQ(refused(connection, "CursorLocation", Variant(std::int32_t{4})).rfind(invalid, 0),
+              0u);
+    EXPECT_EQ(refused(connection, "IsolationLevel", Variant("many")).rfind(invalid, 0), 0u);
+    EXPECT_EQ(connection.GetInt("ConnectionTimeout"), 15);
+    EXPECT_EQ(connection.GetText("Provider"), "MSDASQL.1");
+    EXPECT_EQ(connection.GetInt("CursorLocation"), 2);
+    EXPECT_EQ(connection.GetInt("IsolationLevel"), 4096);
+
+    const Object recordset = OpenRecordset(connection, "select * from items");
+    EXPECT_EQ(refused(recordset, "CursorType", Variant(std::int32_t{9})).rfind(invalid, 0), 0u);
+    EXPECT_EQ(refused(recordset, "CursorType", Variant(std::int32_t{3})), open);
+    EXPECT_EQ(refused(recordset, "PageSize", Variant(std::int32_t{0})).rfind(invalid, 0), 0u);
+    EXPECT_EQ(recordset.GetInt("CursorType"), 1);
+    EXPECT_EQ(recordset.GetInt("PageSize"), 10);
+    recordset.Call("Close");
+    EXPECT_TRUE(recordset.Put("CursorType", Variant(std::int32_t{3})));
+    EXPECT_EQ(recordset.GetInt("CursorType"), 3);
+
+    const Object command = CreateObject("ADODB.Command");
+    const Object parameter = command.CallObject("CreateParameter", {Variant("p")});
+    EXPECT_EQ(refused(parameter, "Direction", Variant(std::int32_t{5})).rfind(invalid, 0), 0u);
+    EXPECT_EQ(parameter.GetInt("Direction"), 1);
+    EXPECT_TRUE(parameter.Put("Precision", Variant(std::int32_t{255})));
+    EXPECT_EQ(parameter.GetInt("Precision"), 255);
+
+    // A stream refuses a new mode while open before looking at the value.
+    const Object stream = CreateObject("ADODB.Stream");
+    stream.Call("Open");
+    EXPECT_EQ(refused(stream, "Mode", Variant("any")), open);
+    EXPECT_EQ(stream.GetInt("Mode"), 0);
+}
+
 TEST_F(ConnectionTest, ChineseStatementsAndValuesRoundTrip) {
     Sql(db_, "create table \xe8\xb5\x84\xe6\xba\x90(\xe5\x90\x8d\xe7\xa7\xb0 TEXT, n INTEGER);");
     const Object connection = OpenConnection();

@@ -23,6 +23,11 @@ public:
             {"Target", kPropertyPutRef, 0, &Sample::Target},
             {"Child", kPropertyGet, 0, &Sample::Child},
             {"Item", kPropertyGet, 1, &Sample::Item},
+            {"Reset", kMethod, 0, nullptr,
+             [](Sample& self, Invocation&) {
+                 self.count_ = 0;
+                 return kOk;
+             }},
         };
         return table;
     }
@@ -83,6 +88,10 @@ TEST(LateBound, KindsAndFallbacks) {
     EXPECT_EQ(LastCallErrorText(), "");
     // A method call on a property falls back to its get.
     EXPECT_EQ(o.Call("Count").IntValue(), 1);
+    // A member written out in the table is reached like the others.
+    o.Call("reset");
+    EXPECT_EQ(LastCallError(), 0);
+    EXPECT_EQ(o.GetInt("Count"), 1);
     // A property read of a method falls back to the method.
     EXPECT_DOUBLE_EQ(o.GetNumber("add", {Variant(2.0), Variant(3.0)}), 5.0);
     EXPECT_DOUBLE_EQ(o.CallNumber("Add", {Variant(2.0), Variant::Missing()}), 3.0);
