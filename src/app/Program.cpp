@@ -9,6 +9,7 @@
 #include "platform/fs/Path.h"
 #include "platform/http/CookieStore.h"
 #include "platform/http/RequestObject.h"
+#include "platform/http/Transfers.h"
 #include "platform/kernel/MessageEndpoint.h"
 #include "platform/kernel/NamedEvent.h"
 #include "platform/text/Gbk.h"
@@ -103,6 +104,7 @@ void Program::CreateObjects() {
     // The late-bound classes the logic creates by name: data access and the request objects.
     ado::InstallAdoClasses();
     http::InstallHttpClasses();
+    http::ResumeTransfers(); // a program started again in this process
     windowList_ = std::make_unique<std::vector<std::string>>();
     sys::CurrentDownloadSettings() = sys::DownloadSettings{};
     catalogue::CreateCatalogueObjects();
@@ -198,8 +200,10 @@ void Program::ExitCleanup() {
         return;
     exitCleanupRan_ = true;
     // The server check unpacks with the archive library, reads the server information and
-    // writes below ProgramFolder: none of it may go while the check runs. Its waits and
+    // writes below ProgramFolder: none of it may go while the check runs. Its requests fail
+    // from here on (the information pages wait up to 3000 s otherwise), and its waits and
     // message boxes end once the program has ended, so it is joined after the message loop.
+    http::StopAllTransfers();
     if (serverCheck_.valid() && !serverCheck_.Wait(0)) {
         releaseAfterServerCheck_ = true;
         return;
@@ -211,7 +215,7 @@ void Program::EndServerCheck() {
     if (!serverCheck_.valid())
         return;
     if (!serverCheck_.Wait(kServerCheckEndMs)) {
-        // Still inside a request that cannot be cut short: its objects stay to the end of the
+        // Still busy (unpacking, a process it waits for): its objects stay to the end of the
         // process rather than go from under it.
         serverCheck_.Detach();
         return;

@@ -54,8 +54,8 @@ public:
     // runs, what it uses is released only once it has been joined (EndServerCheck).
     void ExitCleanup();
     // After the message loop: waits (at most kServerCheckEndMs) for the server check, whose
-    // waits and message boxes end with the program, and then releases what the exit clean-up
-    // left to it. A check still inside a request keeps them to the end of the process.
+    // requests, waits and message boxes end with the program, and then releases what the exit
+    // clean-up left to it. A check still busy after that keeps them to the end of the process.
     void EndServerCheck();
     static constexpr int kServerCheckEndMs = 3000;
 

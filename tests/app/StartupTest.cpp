@@ -4,9 +4,12 @@
 #include "app/WorkingFolder.h"
 #include "platform/gui/Headless.h"
 #include "support/TempFolder.h"
+#include "support/TestForum.h"
 #include "sys/Settings.h"
+#include "update/ServerInfo.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace vm::app {
 namespace {
@@ -115,6 +118,39 @@ TEST_F(StartupTest, ReadOnlyFolderRunsWithoutItsFiles) {
     EXPECT_FALSE(fs::exists(folder_ / "set"));
     EXPECT_FALSE(gui::Application::instance().ended());
     EXPECT_FALSE(sys::CurrentDownloadSettings().viaEngine);
+}
+
+TEST_F(StartupTest, EndingTheProgramCutsTheServerCheckShortInsideItsRequest) {
+    // The information page never answers, and its request would wait for 3000 s.
+    testing::TestForum forum;
+    forum.SetPageMode(testing::TestForum::Page::Primary, testing::TestForum::PageMode::Stall);
+    forum.WriteEndpoints(folder_.path());
+    program_ = std::make_unique<Program>(Program::Options{folder_.windowsPath() + "vellumark"});
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point ended;
+    bool fetching = false;
+    std::thread closer([&] {
+        for (const auto until = Clock::now() + std::chrono::seconds(10);
+             forum.RequestCount("") == 0 && Clock::now() < until;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        fetching = forum.RequestCount("") > 0;
+        ended = Clock::now();
+        gui::Application::instance().endProgram(0);
+    });
+    const int code = program_->Run();
+    const Clock::time_point returned = Clock::now();
+    closer.join();
+
+    EXPECT_TRUE(fetching);
+    EXPECT_EQ(code, 0);
+    // Joined, not left behind after the wait: what the check used is released only then.
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - ended).count(),
+              Program::kServerCheckEndMs / 2);
+    EXPECT_TRUE(program_->exitCleanupRan());
+    EXPECT_EQ(sys::ProgramFolder(), "");
+    EXPECT_EQ(update::ServerInfo().ValueOf("程序版本"), ""); // the cut request is no document
+    EXPECT_EQ(forum.RequestCount(""), 1);                    // nor tried again
 }
 
 TEST(WorkingFolder, WritableFolderAndFolderTree) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <curl/curl.h>
+#include <unordered_set>
 
 namespace vm::http {
 namespace {
@@ -85,7 +86,40 @@ bool IsHttpUrl(std::string_view url) {
     return IsSecure(url) || text::EqualsNoCase(url.substr(0, 7), "http://");
 }
 
+// The transfers that may be waiting, for StopAllTransfers(). Never destroyed: a transfer on
+// another thread may outlive the static destructors.
+struct LiveTransfers {
+    std::mutex mutex;
+    std::unordered_set<Transfer*> transfers;
+    bool stopped = false;
+};
+
+LiveTransfers& Live() {
+    static auto* const live = new LiveTransfers;
+    return *live;
+}
+
 } // namespace
+
+void StopAllTransfers() {
+    LiveTransfers& live = Live();
+    const std::lock_guard lock(live.mutex);
+    live.stopped = true;
+    for (Transfer* transfer : live.transfers)
+        transfer->Cancel();
+}
+
+void ResumeTransfers() {
+    LiveTransfers& live = Live();
+    const std::lock_guard lock(live.mutex);
+    live.stopped = false;
+}
+
+bool TransfersStopped() {
+    LiveTransfers& live = Live();
+    const std::lock_guard lock(live.mutex);
+    return live.stopped;
+}
 
 struct Transfer::Curl {
     CURL* easy = nullptr;
@@ -175,11 +209,31 @@ Transfer::Transfer(const OutgoingRequest& outgoing)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    if (curl_multi_add_handle(curl_->multi, easy) != CURLM_OK)
+    if (curl_multi_add_handle(curl_->multi, easy) != CURLM_OK) {
         Fail(TransferError::Other);
+        return;
+    }
+    Enlist();
+}
+
+// Last in the constructor: StopAllTransfers() may wake the multi handle from then on. The
+// check of the stop and the enlisting are one step, so no transfer slips between them.
+void Transfer::Enlist() {
+    LiveTransfers& live = Live();
+    const std::lock_guard lock(live.mutex);
+    if (live.stopped)
+        cancelled_ = true;
+    live.transfers.insert(this);
 }
 
 Transfer::~Transfer() {
+    {
+        // Before the handles go, and not under wakeMutex_: StopAllTransfers() takes that one
+        // while it holds the list.
+        LiveTransfers& live = Live();
+        const std::lock_guard lock(live.mutex);
+        live.transfers.erase(this);
+    }
     const std::lock_guard lock(wakeMutex_);
     if (curl_->multi && curl_->easy)
         curl_multi_remove_handle(curl_->multi, curl_->easy);

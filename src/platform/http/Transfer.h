@@ -8,6 +8,8 @@
 // Texts are bytes: URLs, header lines and bodies go on the wire exactly as given (GBK where the
 // logic wrote them), except that URL bytes HTTP does not allow are percent-encoded.
 
+#include "platform/http/Transfers.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -60,7 +62,7 @@ enum class TransferError {
     Other,
 };
 
-// One request. Not thread-safe except Cancel().
+// One request. Not thread-safe except Cancel() (and StopAllTransfers()).
 class Transfer {
 public:
     explicit Transfer(const OutgoingRequest& outgoing);
@@ -93,6 +95,7 @@ private:
     template <class Done> bool Drive(Done done);
     bool PhaseTimedOut(std::chrono::steady_clock::time_point now);
     void Fail(TransferError error);
+    void Enlist();
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
 

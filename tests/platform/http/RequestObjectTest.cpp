@@ -1,9 +1,11 @@
 #include "platform/http/RequestObject.h"
 #include "platform/automation/Com.h"
+#include "platform/http/Transfers.h"
 #include "platform/text/Codepage.h"
 #include "support/LoopbackHttp.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace vm::http {
 namespace {
@@ -29,7 +31,10 @@ protected:
         InstallHttpClasses();
         automation::CoInitialize();
     }
-    void TearDown() override { automation::CoUninitialize(); }
+    void TearDown() override {
+        ResumeTransfers(); // whatever a test left stopped
+        automation::CoUninitialize();
+    }
 
     static Object Create(const char* progId = "WinHttp.WinHttpRequest.5.1") {
         return automation::CreateObject(progId);
@@ -229,6 +234,71 @@ TEST_F(RequestObjectTest, TimeoutsApplyPerPhase) {
     EXPECT_EQ(automation::LastCallException(), "The operation timed out");
     EXPECT_GE(MsSince(start), 500);
     EXPECT_LT(MsSince(start), 3000);
+}
+
+TEST_F(RequestObjectTest, StoppingAllTransfersEndsRequestsOnOtherThreadsAsFailures) {
+    // One request stalls before its headers, one in the middle of its body. Their limits are
+    // far beyond what the stop may take, yet bounded, so that a fault fails instead of hanging.
+    LoopbackHttpServer server([](const ReceivedRequest& request, HttpPeer& peer) {
+        if (request.target == "/ok") {
+            peer.Send(LoopbackHttpServer::Response(200, "", "fine"));
+            return;
+        }
+        if (request.target == "/body")
+            peer.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npart");
+        peer.Stall(20000);
+    });
+    struct Outcome {
+        std::string exception;
+        bool answered = true;
+        Clock::time_point ended;
+    };
+    const auto send = [&server](const std::string& target, Outcome& outcome) {
+        automation::CoInitialize();
+        {
+            const Object request = Create();
+            const Variant limit(8000);
+            request.Call("SetTimeouts", {limit, limit, limit, limit});
+            request.Call("Open", {Variant("GET"), Variant(server.Url(target)), Variant(false)});
+            request.Call("Send");
+            outcome.exception = automation::LastCallException();
+            outcome.ended = Clock::now();
+            outcome.answered = !request.Get("ResponseBody").IsEmpty();
+        }
+        automation::CoUninitialize();
+    };
+    Outcome head, body;
+    std::thread first(send, "/head", std::ref(head));
+    std::thread second(send, "/body", std::ref(body));
+    for (const Clock::time_point start = Clock::now();
+         server.RequestCount() < 2 && MsSince(start) < 5000;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the body's first bytes land
+    EXPECT_EQ(server.RequestCount(), 2u);
+
+    const Clock::time_point stopped = Clock::now();
+    StopAllTransfers();
+    first.join();
+    second.join();
+    for (const Outcome* outcome : {&head, &body}) {
+        EXPECT_EQ(outcome->exception, "The operation has been canceled");
+        EXPECT_FALSE(outcome->answered); // no part of a body passes for the answer
+        EXPECT_LT(
+            std::chrono::duration_cast<std::chrono::milliseconds>(outcome->ended - stopped).count(),
+            500);
+    }
+
+    // A request made after the stop fails before it reaches the server; a resumed one runs.
+    EXPECT_TRUE(TransfersStopped());
+    const Object request = Create();
+    request.Call("Open", {Variant("GET"), Variant(server.Url("/ok")), Variant(false)});
+    request.Call("Send");
+    EXPECT_EQ(automation::LastCallException(), "The operation has been canceled");
+    EXPECT_EQ(server.RequestCount(), 2u);
+    ResumeTransfers();
+    request.Call("Send");
+    EXPECT_EQ(automation::LastCallError(), 0);
+    EXPECT_EQ(request.GetText("ResponseText"), "fine");
 }
 
 TEST_F(RequestObjectTest, ProxyAndLargeBodies) {
