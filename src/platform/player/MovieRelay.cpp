@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace vm::player {
 namespace {
@@ -198,7 +200,10 @@ MovieRelay::MovieRelay(std::string playerFolder, std::string_view movie)
     if (port <= 0)
         return;
     port_ = port;
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenEnded_ = true;
+    });
 }
 
 MovieRelay::~MovieRelay() {
@@ -208,9 +213,15 @@ MovieRelay::~MovieRelay() {
         for (const auto& exchange : inFlight_)
             exchange->Cancel();
     }
-    server_->stop();
-    if (thread_.joinable())
+    // The server ignores a stop that comes before its loop has started, and a relay can end
+    // that soon (it is made and dropped as pages change): ask until the loop has gone.
+    if (thread_.joinable()) {
+        while (!listenEnded_) {
+            server_->stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         thread_.join();
+    }
 }
 
 std::string MovieRelay::Base() const {

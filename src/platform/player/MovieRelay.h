@@ -56,6 +56,7 @@ private:
     std::string token_;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
+    std::atomic<bool> listenEnded_{false};
     int port_ = 0;
     std::atomic<int> fetches_ = 0;
     std::mutex mutex_;
