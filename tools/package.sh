@@ -6,6 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
 cmake --preset release
+# The Flash player the viewer plays videos with; the build lays it beside the program as ruffle/.
+./tools/install-player.sh build/release/player
 cmake --build --preset release
 cd build/release
 rm -f vellumark_*.deb
