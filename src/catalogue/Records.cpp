@@ -1,31 +1,17 @@
 #include "catalogue/Records.h"
 
+#include "platform/text/Gbk.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace vm::catalogue {
 namespace {
 
-// The comparison a Find makes for '...' criteria: ASCII letters folded byte by byte.
-bool SameFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 const std::vector<std::uint32_t> kNoRows;
 
 std::uint64_t FoldedHash(std::string_view text) {
-    // FNV-1a over the bytes with ASCII capitals folded, as SameFolded folds them.
+    // FNV-1a over the bytes with ASCII capitals folded, as a Find folds them.
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (char c : text) {
         if (c >= 'A' && c <= 'Z')
@@ -331,7 +317,7 @@ void CatalogueData::AddAddress(std::uint32_t hash, std::uint32_t row) {
     const std::string_view address = tables_.list[row].address;
     for (; byAddress_[at].row != kNoRow; at = (at + 1) & mask)
         if (byAddress_[at].hash == hash &&
-            SameFolded(tables_.list[byAddress_[at].row].address, address))
+            text::EqualsFoldingEveryByte(tables_.list[byAddress_[at].row].address, address))
             return;
     byAddress_[at] = {hash, row};
     ++addresses_;
@@ -347,7 +333,7 @@ const ResourceRecord* CatalogueData::ResourceAt(std::string_view address) const 
         if (byAddress_[at].hash != hash)
             continue;
         const ResourceRecord& r = tables_.list[byAddress_[at].row];
-        if (SameFolded(r.address, address))
+        if (text::EqualsFoldingEveryByte(r.address, address))
             return &r;
     }
     return nullptr;

@@ -21,21 +21,9 @@ namespace {
 constexpr std::string_view kJetProvider = "Microsoft.Jet.OLEDB.4.0";
 
 #ifdef VM_HAVE_JET
-// SQLite's own comparison of names (tables, and columns, which it keeps unique by it): ASCII
-// letters folded byte by byte.
+// SQLite's own comparison of names (tables, and columns, which it keeps unique by it).
 bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
+    return text::EqualsFoldingEveryByte(a, b);
 }
 
 // Whether a column of the reader's declared type (Access's type names) reads as the kind asked:

@@ -1,6 +1,7 @@
 #include "platform/automation/Variant.h"
 
 #include "platform/automation/Object.h"
+#include "platform/text/Gbk.h"
 
 #include <charconv>
 #include <cmath>
@@ -75,21 +76,6 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // Days from 1899-12-30 to the given civil date (proleptic Gregorian).
 long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     y -= m <= 2;
@@ -159,12 +145,12 @@ bool ReadTime(std::string_view text, DateParts& parts) {
         }
     }
     text = TrimBlanks(text);
-    if (EqualsNoCaseAscii(text, "PM")) {
+    if (text::EqualsFoldingEveryByte(text, "PM")) {
         if (parts.hour < 1 || parts.hour > 12)
             return false;
         if (parts.hour != 12)
             parts.hour += 12;
-    } else if (EqualsNoCaseAscii(text, "AM")) {
+    } else if (text::EqualsFoldingEveryByte(text, "AM")) {
         if (parts.hour < 1 || parts.hour > 12)
             return false;
         if (parts.hour == 12)
@@ -373,11 +359,13 @@ HResult Variant::ChangeType(std::uint16_t want, Variant& out) const {
     case VT_BOOL: {
         if (v.vt_ == VT_BSTR) {
             const std::string_view text = TrimBlanks(v.Text());
-            if (EqualsNoCaseAscii(text, "true") || EqualsNoCaseAscii(text, "yes")) {
+            if (text::EqualsFoldingEveryByte(text, "true") ||
+                text::EqualsFoldingEveryByte(text, "yes")) {
                 out = Variant(true);
                 return kOk;
             }
-            if (EqualsNoCaseAscii(text, "false") || EqualsNoCaseAscii(text, "no")) {
+            if (text::EqualsFoldingEveryByte(text, "false") ||
+                text::EqualsFoldingEveryByte(text, "no")) {
                 out = Variant(false);
                 return kOk;
             }

@@ -47,6 +47,9 @@ bool EndsWithChar(std::string_view text, char c);
 // ASCII case folding that leaves two-byte characters untouched.
 std::string ToLowerAscii(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// ASCII letters folded in every byte, trail bytes included: how SQLite compares names and ADO's
+// Find compares '...' texts, which callers that must agree with them match exactly.
+bool EqualsFoldingEveryByte(std::string_view a, std::string_view b);
 
 // Replaces every occurrence of `from` (exact, trail-byte aware) with `to`.
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);

@@ -78,6 +78,10 @@ TEST(GbkCharacters, CountAndHalfWidth) {
     EXPECT_FALSE(EndsWithChar("Z:\\a" + kTrailBackslash, '\\'));
     EXPECT_FALSE(EndsWithChar("", '\\'));
     EXPECT_FALSE(EqualsNoCase("up.ex", "up.exe"));
+    // A trail byte in A..Z is folded here, never by EqualsNoCase.
+    EXPECT_TRUE(EqualsFoldingEveryByte("Up\x81\x41", "uP\x81\x61"));
+    EXPECT_FALSE(EqualsNoCase("Up\x81\x41", "uP\x81\x61"));
+    EXPECT_FALSE(EqualsFoldingEveryByte("up.ex", "up.exe"));
     EXPECT_EQ(ReplaceAll("a b  c", " ", "\\[k]"), "a\\[k]b\\[k]\\[k]c");
 }
 
