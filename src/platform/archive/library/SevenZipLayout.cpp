@@ -330,6 +330,13 @@ std::string DecodeHeader(int fd, const StreamsInfo& info) {
                                    reinterpret_cast<const std::uint8_t*>(coder.properties.data()),
                                    coder.properties.size()) != LZMA_OK)
             throw Failure{};
+        // The dictionary is allocated at the size the header declares, which a hostile archive
+        // sets to gigabytes; no match can reach further back than the output's start, so the
+        // header's own size is all the dictionary it can use.
+        auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
+        const std::uint64_t usable = std::max<std::uint64_t>(unpackSize, LZMA_DICT_SIZE_MIN);
+        if (options->dict_size > usable)
+            options->dict_size = static_cast<std::uint32_t>(usable);
         lzma_stream stream = LZMA_STREAM_INIT;
         const lzma_ret started = lzma_raw_decoder(&stream, filters);
         std::free(filters[0].options);
