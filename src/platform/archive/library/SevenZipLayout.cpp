@@ -36,6 +36,7 @@ constexpr std::uint64_t kMaxItems = 1u << 20;
 constexpr std::uint64_t kMaxHeaderBytes = 64u << 20;
 
 struct Failure {};
+struct CountBeyondReason {};
 
 // A cursor over header bytes; every read past the end fails the whole layout.
 class Bytes {
@@ -85,7 +86,7 @@ public:
     std::uint64_t Count() {
         const std::uint64_t n = Number();
         if (n > kMaxItems)
-            throw Failure{};
+            throw CountBeyondReason{};
         return n;
     }
     void Expect(std::uint8_t id) {
@@ -446,6 +447,10 @@ std::optional<SevenZipLayout> ReadSevenZipLayout(int fd) {
             header = DecodeHeader(fd, ReadStreamsInfo(in));
         }
     } catch (const Failure&) {
+    } catch (const CountBeyondReason&) {
+        SevenZipLayout refused;
+        refused.countBeyondReason = true;
+        return refused;
     }
     return std::nullopt;
 }

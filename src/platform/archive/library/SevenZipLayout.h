@@ -20,12 +20,16 @@ struct SevenZipFolder {
 struct SevenZipLayout {
     std::vector<bool> hasStream; // per file, in the order of the archive's file list
     std::vector<SevenZipFolder> folders;
+    // The header counts more files, folders or streams than any archive holds (a million):
+    // libarchive would size its tables from such a count (100 million files are gigabytes of
+    // address space and seconds of work) before finding the header too short for them.
+    bool countBeyondReason = false;
 };
 
 // Reads the layout from the archive's bytes: the signature header, the (possibly LZMA or
-// LZMA2 encoded) header with its streams and files. nullopt when the header cannot be read
-// here (a coder only libarchive knows, an unexpected property): the folder check is then
-// left out and libarchive's own checks decide.
+// LZMA2 encoded) header with its streams and files (only countBeyondReason set when a count is
+// out of reason). nullopt when the header cannot be read here (a coder only libarchive knows, an
+// unexpected property): the folder check is then left out and libarchive's own checks decide.
 std::optional<SevenZipLayout> ReadSevenZipLayout(int fd);
 
 // CRC-32 (IEEE 802.3, as 7z stores it) of `size` bytes continued from `crc`.

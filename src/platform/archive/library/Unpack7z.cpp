@@ -410,10 +410,13 @@ int Unpack(const char* archivePath, const char* folderPath, int mode, StagedChec
     const Reader reader(archiveFile);
     if (!reader)
         return kUnreadable;
+    std::optional<SevenZipLayout> layout = ReadSevenZipLayout(reader.fd());
+    if (layout && layout->countBeyondReason)
+        return kUnreadable;
     const Staging staging(folder, destination.get());
     if (!staging)
         return kWriteFailed;
-    FolderCrcCheck crcs(ReadSevenZipLayout(reader.fd()));
+    FolderCrcCheck crcs(std::move(layout));
     int result = ExtractAll(reader.get(), staging.get(), crcs);
     if (result == kOk && check != nullptr &&
         check(fs::FromLinuxPath(staging.Path()).c_str(), context) != 0)
