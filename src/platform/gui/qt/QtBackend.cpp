@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -273,14 +274,29 @@ void UseQt(int& argc, char** argv) {
             saved.pointers.push_back(text.data());
         saved.pointers.push_back(nullptr);
         saved.count = static_cast<int>(saved.texts.size());
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        // The web views show plain pages: Qt Quick's software renderer composes them without an
-        // OpenGL stack in this process, which otherwise keeps some 60 MB of a rasteriser
-        // resident for nothing. QT_QUICK_BACKEND still chooses another.
-        if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        // The web views show plain pages: Qt Quick's software renderer composes them, and
+        // nothing in this process draws with OpenGL. The X11 plugin would still open GLX at
+        // start, which loads the driver (on a machine without a GPU, Mesa's rasteriser with
+        // LLVM): about 58 MB resident for nothing. QT_QUICK_BACKEND or QT_XCB_GL_INTEGRATION
+        // set by the user still choose otherwise.
+        bool withoutGl = false;
+        if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND")) {
             QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+            withoutGl = !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+            if (withoutGl)
+                qputenv("QT_XCB_GL_INTEGRATION", "none");
+        } else {
+            QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        }
         // Lives to the end of the process: widgets and web pages must never outlive it.
         new QApplication(saved.count, saved.pointers.data());
+        if (withoutGl) {
+            // The plugin reads the variable once, when first asked about OpenGL; asked now,
+            // the variable can go, so that the programs we start (the user's browser among
+            // them) keep their own OpenGL.
+            QOpenGLContext::supportsThreadedOpenGL();
+            qunsetenv("QT_XCB_GL_INTEGRATION");
+        }
         QApplication::setQuitOnLastWindowClosed(false); // the model decides when we end
         QApplication::setFont(qt::DefaultFont());
         qt::LoadChineseTranslations();
