@@ -32,12 +32,10 @@ void SortByWeight(const CatalogueData& data, std::vector<std::uint32_t>& rows) {
     const std::vector<std::int32_t>& all = data.Weights();
     for (const std::uint32_t row : rows)
         weights.push_back(all[row]);
-    const std::vector<std::uint32_t> order = ExchangeSortOrder(weights);
-    std::vector<std::uint32_t> sorted;
-    sorted.reserve(rows.size());
-    for (const std::uint32_t from : order)
-        sorted.push_back(rows[from]);
-    rows = std::move(sorted);
+    std::vector<std::uint32_t> order = ExchangeSortOrder(weights);
+    for (std::uint32_t& at : order) // each position is read before it is overwritten
+        at = rows[at];
+    rows = std::move(order);
 }
 
 // A category name as one piece of a folder path: the name may not reach outside its parent
