@@ -1,16 +1,19 @@
-// Cookies with an expiry outlive the run: one process (a forked child) meets the forum, the
-// next one (this process) sends the forum's kept cookie with the request object.
+// Cookies with an expiry outlive the run: one process (this test binary started again) meets
+// the forum, the next one (this process) sends the forum's kept cookie with the request object.
+// The first run is a process of its own, not a fork: a fork of this threaded process could
+// inherit a lock some other thread held, and hang.
 
 #include "net/WebAccess.h"
 #include "net/WinHttpFetch.h"
 #include "platform/http/CookieStore.h"
 #include "platform/http/RequestObject.h"
 #include "support/LoopbackHttp.h"
+#include "support/SevenZip.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include <cstdlib>
 
 namespace vm::net {
 namespace {
@@ -18,6 +21,22 @@ namespace {
 using vm::testing::HttpPeer;
 using vm::testing::LoopbackHttpServer;
 using vm::testing::ReceivedRequest;
+
+constexpr const char* kFirstRunFile = "VM_KEPT_COOKIES_FILE";
+constexpr const char* kFirstRunForum = "VM_KEPT_COOKIES_FORUM";
+
+// The first of the two runs: only when the test below starts it.
+TEST(KeptCookies, FirstRunMeetsTheForum) {
+    const char* file = std::getenv(kFirstRunFile);
+    const char* forum = std::getenv(kFirstRunForum);
+    if (file == nullptr || forum == nullptr)
+        GTEST_SKIP() << "the first run of AForumCookieWithAnExpiryIsSentInTheNextRun";
+    http::InstallHttpClasses();
+    http::CookieStore::Global().KeepIn(file);
+    std::string login = std::string(forum) + "/login";
+    EXPECT_EQ(WebAccess(login), "welcome");
+    EXPECT_EQ(http::CookieStore::Global().All().size(), 2u);
+}
 
 TEST(KeptCookies, AForumCookieWithAnExpiryIsSentInTheNextRun) {
     http::InstallHttpClasses();
@@ -36,17 +55,13 @@ TEST(KeptCookies, AForumCookieWithAnExpiryIsSentInTheNextRun) {
     const std::string file = folder.windowsPath() + "Cookies.txt";
     const std::string base = "http://www.vm.localhost:" + std::to_string(forum.Port());
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        http::CookieStore::Global().KeepIn(file);
-        std::string login = base + "/login";
-        const bool welcomed = WebAccess(login) == "welcome";
-        _exit(welcomed && http::CookieStore::Global().All().size() == 2 ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::setenv(kFirstRunFile, file.c_str(), 1);
+    ::setenv(kFirstRunForum, base.c_str(), 1);
+    const int firstRun = vm::testing::RunProgram(
+        {"/proc/self/exe", "--gtest_filter=KeptCookies.FirstRunMeetsTheForum"});
+    ::unsetenv(kFirstRunFile);
+    ::unsetenv(kFirstRunForum);
+    ASSERT_EQ(firstRun, 0);
 
     http::CookieStore::Global().Clear();
     EXPECT_EQ(http::CookieStore::Global().KeepIn(file), 1u);
