@@ -88,6 +88,22 @@ TEST_F(QtBrowser, ReadsAndWritesTheDocumentOfALocalPage) {
     EXPECT_FALSE(document->setInnerHtml("list", "x"));
 }
 
+// The pages are drawn in software: showing one must not load an OpenGL driver into the process
+// (on a machine without a GPU, Mesa's LLVM rasteriser: some 58 MB resident), and the
+// programs the process starts must not inherit the switch that keeps it out.
+TEST_F(QtBrowser, APageIsShownWithoutAnOpenGLDriverInTheProcess) {
+    if (std::getenv("DISPLAY") == nullptr || std::getenv("QT_QUICK_BACKEND") != nullptr)
+        GTEST_SKIP() << "only the X11 plugin opens GLX";
+    ASSERT_NE(Load(detail::WindowsPath((folder / "list.htm").string())), nullptr);
+    EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        EXPECT_EQ(line.find("/dri/"), std::string::npos) << line;
+        EXPECT_EQ(line.find("libGLX_mesa"), std::string::npos) << line;
+        EXPECT_EQ(line.find("libLLVM"), std::string::npos) << line;
+    }
+}
+
 TEST_F(QtBrowser, TargetBlankLinkRaisesNewWindowWithItsAddress) {
     auto document = Load(detail::WindowsPath((folder / "list.htm").string()));
     ASSERT_NE(document, nullptr);
