@@ -119,11 +119,7 @@ const MemberTable<Connection>& Connection::Members() {
         Def::Method(
             "RollbackTrans", 0,
             [](Connection& self, Invocation& call) { return self.EndTransaction(call, false); }),
-        Def::Get("State",
-                 [](Connection& self, Invocation& call) {
-                     return call.Return(
-                         Variant(std::int32_t{self.session_ ? adStateOpen : adStateClosed}));
-                 }),
+        Def::OpenState(),
         Def::GetPut("Mode", &Connection::Mode),
         Def::ClosedIntField<&Connection::connectionTimeout_, 0>("ConnectionTimeout"),
         Def::GetPut("CommandTimeout", &Connection::CommandTimeoutMember),

@@ -90,6 +90,13 @@ template <class T> struct Declare {
             0, serve);
     }
 
+    // "State": adStateOpen while the object is open (T::IsOpen), else adStateClosed.
+    static constexpr Def OpenState() {
+        return Get("State", [](T& self, Invocation& call) {
+            return call.Return(Variant(std::int32_t{self.IsOpen() ? adStateOpen : adStateClosed}));
+        });
+    }
+
     // A read-write int property kept in `Field` (see IntProperty).
     template <int T::*Field, int Low = INT_MIN, int High = INT_MAX>
     static constexpr Def IntField(std::string_view name) {

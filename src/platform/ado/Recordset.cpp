@@ -31,11 +31,7 @@ const MemberTable<Recordset>& Recordset::Members() {
     static const MemberTable<Recordset> table = {
         Def::Method("Open", 5, &Recordset::Open),
         Def::Method("Close", 0, &Recordset::Close),
-        Def::Get("State",
-                 [](Recordset& self, Invocation& call) {
-                     return call.Return(
-                         Variant(std::int32_t{self.open_ ? adStateOpen : adStateClosed}));
-                 }),
+        Def::OpenState(),
         Def::GetPutRef("ActiveConnection", &Recordset::ActiveConnection),
         Def::GetPutRef("Source", &Recordset::Source),
         Def::ClosedIntField<&Recordset::cursorType_, 0, 3>("CursorType"),

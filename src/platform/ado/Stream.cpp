@@ -85,11 +85,7 @@ const MemberTable<Stream>& Stream::Members() {
     static const MemberTable<Stream> table = {
         Def::Method("Open", 5, &Stream::Open),
         Def::Method("Close", 0, &Stream::Close),
-        Def::Get("State",
-                 [](Stream& self, Invocation& call) {
-                     return call.Return(
-                         Variant(std::int32_t{self.open_ ? adStateOpen : adStateClosed}));
-                 }),
+        Def::OpenState(),
         Def::GetPut("Type", &Stream::Type),
         Def::GetPut("Mode",
                     [](Stream& self, Invocation& call) {

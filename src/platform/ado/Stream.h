@@ -12,6 +12,8 @@ class Stream : public NativeDispatch<Stream> {
 public:
     static const MemberTable<Stream>& Members();
 
+    bool IsOpen() const { return open_; }
+
     HResult Open(Invocation& call);
     HResult Close(Invocation& call);
     HResult Type(Invocation& call);
